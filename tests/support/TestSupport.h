@@ -1,0 +1,83 @@
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+// Helpers for tests that run against the real Windows API in a throwaway Wine
+// prefix.
+
+// A fresh, empty folder below C:\lumet-tests, removed again at the end.
+class ScratchFolder
+{
+public:
+    explicit ScratchFolder(const std::wstring& strName);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::wstring& Path() const { return m_strPath; }
+    // Path() + "\" + relative.
+    std::wstring operator/(const std::wstring& strRelative) const;
+
+private:
+    std::wstring m_strPath;
+};
+
+void WriteBytes(const std::wstring& strPath, const std::string& bytes);
+std::string ReadBytes(const std::wstring& strPath);
+bool Exists(const std::wstring& strPath);
+bool IsFolder(const std::wstring& strPath);
+void MakeFolders(const std::wstring& strPath);
+
+SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+FILETIME ToFileTime(const SYSTEMTIME& st);
+// st moved by the given number of seconds (negative: earlier).
+SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds);
+void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st);
+
+// Points the program's clock at a fixed UTC time while it lives.
+class FixedClock
+{
+public:
+    explicit FixedClock(const SYSTEMTIME& st);
+    ~FixedClock();
+    FixedClock(const FixedClock&) = delete;
+    FixedClock& operator=(const FixedClock&) = delete;
+};
+
+// Opens the program's log on a file of its own while it lives; Bytes() reads
+// what was written so far.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::string Bytes() const;
+
+private:
+    ScratchFolder m_folder;
+    std::wstring m_strPath;
+};
+
+// UTF-8 of a wide text, for comparing log bytes.
+std::string Utf8(const std::wstring& text);
+
+// The bytes of one of the program's own BINARY resources.
+std::string ResourceBytes(UINT nId);
+
+// The Unix path of a Windows path (Wine only), for running Unix tools.
+std::string UnixPathOf(const std::wstring& strPath);
+
+// Makes a Unix symbolic link at strLink to the folder strTarget with the
+// system's ln (Wine only). Wine shows such a link as a folder with the reparse
+// point attribute, as Windows shows a junction. False when it could not.
+bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
+
+// Runs a command line and waits for it; returns its exit code, or -1 when it
+// could not be started.
+DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);

@@ -1,0 +1,42 @@
+#!/bin/sh
+# Runs one Windows program in a fresh, throwaway copy of the sandboxed test
+# prefix and removes the copy afterwards.
+# Usage: run-in-prefix.sh WINE_ROOT PROGRAM [ARGUMENTS...]
+#
+# Environment: WINE (default /usr/lib/wine/wine64); LUMET_KEEP_PREFIX=1 keeps
+# the copy for inspection; LUMET_WINE_ENV adds variables (NAME=VALUE ...) to
+# the program's environment, e.g. LC_ALL for another system language.
+set -u
+
+root=$1
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver}
+export WINE WINESERVER
+
+"$here/make-template.sh" "$root/template" || exit 1
+
+mkdir -p "$root/runs"
+run=$(mktemp -d "$root/runs/run.XXXXXX")
+cp -a "$root/template/prefix" "$run/prefix"
+mkdir -p "$run/home"
+
+# The program's output goes to a file first: printed directly, the wineserver
+# that Wine starts would inherit the pipe and keep CTest waiting.
+out="$run/output.txt"
+# shellcheck disable=SC2086
+env WINEPREFIX="$run/prefix" HOME="$run/home" WINEDEBUG=-all DISPLAY= ${LUMET_WINE_ENV:-} \
+    "$WINE" "$@" >"$out" 2>&1 </dev/null
+rc=$?
+cat "$out"
+
+# End this prefix's own wineserver, never Wine processes by name.
+WINEPREFIX="$run/prefix" "$WINESERVER" -k 2>/dev/null
+WINEPREFIX="$run/prefix" "$WINESERVER" -w 2>/dev/null
+if [ "${LUMET_KEEP_PREFIX:-0}" = 1 ]; then
+    echo "run-in-prefix: prefix kept in $run/prefix"
+else
+    rm -rf "$run"
+fi
+exit $rc
