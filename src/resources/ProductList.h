@@ -29,6 +29,32 @@ public:
     // each Product element, unfiltered.
     void LoadProducts();
 
+    // --- Installed-product discovery (registry, read only) ---------------
+    // Each reads the registry afresh and returns the empty string on every
+    // failure.
+    std::wstring GetProductCode();
+    std::wstring GetInstallLocation();
+    std::wstring GetUninstallString();
+
+    // --- Windows Installer runs ------------------------------------------
+    // A new installer log path below the temporary folder (the folder is
+    // created), or the empty string.
+    std::wstring GetInstallerLogPath();
+    // Removes one product and waits for the removal. pszUninstallCommand may
+    // be null (no command: the quiet Windows Installer removal is used).
+    void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode);
+    // Installs the package silently into strInstallDir (a default folder when
+    // empty) and waits for it.
+    void InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir);
+
+    // --- Removal of earlier releases and clean-up ------------------------
+    void RemoveEarlierVersions();
+    void RemoveLeftovers();
+    void FindDesktopShortcuts();
+    void CollectDesktopShortcuts(const std::wstring& strDesktopFolder);
+    void CollectMakerEntries(const std::wstring& strMakerFolder);
+    void FindStartMenuEntries();
+
     std::vector<ProductEntry> m_vecProducts;
     std::vector<std::wstring> m_vecFoundPaths; // shortcuts and start-menu entries found by the clean-up
     std::wstring m_strInstallPackage;          // package being installed, set by InstallPackage

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Owner of one registry key opened for reading. Result codes are Win32 error
+// codes, ERROR_SUCCESS (0) meaning success. A key that was opened is closed
+// exactly once, by Close or by the destructor.
+class CMyRegKey
+{
+public:
+    CMyRegKey() = default;
+    virtual ~CMyRegKey();
+    CMyRegKey(const CMyRegKey&) = delete;
+    CMyRegKey& operator=(const CMyRegKey&) = delete;
+
+    // RegOpenKeyExW with KEY_READ and no registry-view flag: a key of the
+    // 32-bit view is addressed by naming WOW6432Node in the path.
+    LONG Open(HKEY hRoot, const wchar_t* pszSubKey);
+    void Close();
+
+    // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into value, up to
+    // its first NUL. Other types give ERROR_INVALID_PARAMETER. The value is
+    // left exactly as it was passed on every nonzero result.
+    LONG QueryStringValue(const wchar_t* pszName, std::wstring& value);
+
+    HKEY m_hKey = nullptr;
+    int m_bOpen = 0;
+};
