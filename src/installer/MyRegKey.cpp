@@ -1,8 +1,9 @@
 #include "MyRegKey.h"
 
-#include <cstring>
-#include <new>
-#include <vector>
+#include <algorithm>
+#include <exception>
+
+PfnRegQueryValueExW g_pfnRegQueryValueExW = &::RegQueryValueExW;
 
 CMyRegKey::~CMyRegKey()
 {
@@ -39,25 +40,29 @@ LONG CMyRegKey::QueryStringValue(const wchar_t* pszName, std::wstring& value)
 {
     DWORD dwType = 0;
     DWORD cbData = 0;
-    LONG lResult = ::RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, nullptr, &cbData);
+    LONG lResult = g_pfnRegQueryValueExW(m_hKey, pszName, nullptr, &dwType, nullptr, &cbData);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     if (!IsStringType(dwType))
         return ERROR_INVALID_PARAMETER;
 
-    std::vector<BYTE> buffer;
+    // The buffer is the string that is handed back, so that nothing can fail
+    // once the value has been read. It holds the reported bytes (rounded up
+    // to whole characters), and its data pointer is never null: a value that
+    // was empty at the first read and has grown since gives ERROR_MORE_DATA
+    // instead of being read into no buffer at all.
+    const DWORD cbBuffer = cbData;
+    std::wstring text;
     try
     {
-        buffer.resize(cbData);
+        text.resize((static_cast<size_t>(cbBuffer) + 1) / sizeof(wchar_t));
     }
-    catch (const std::bad_alloc&)
+    catch (const std::exception&)
     {
         return ERROR_OUTOFMEMORY;
     }
 
-    // The value may have grown since the first read; then this one fails
-    // (ERROR_MORE_DATA) and that code is returned.
-    lResult = ::RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, buffer.empty() ? nullptr : buffer.data(), &cbData);
+    lResult = g_pfnRegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(text.data()), &cbData);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     if (!IsStringType(dwType))
@@ -65,10 +70,7 @@ LONG CMyRegKey::QueryStringValue(const wchar_t* pszName, std::wstring& value)
 
     // Stored data need not end with a NUL: take the whole characters held,
     // up to the first NUL if there is one.
-    const size_t nChars = cbData / sizeof(wchar_t);
-    std::wstring text(nChars, L'\0');
-    if (nChars > 0)
-        std::memcpy(text.data(), buffer.data(), nChars * sizeof(wchar_t));
+    text.resize(std::min(cbData, cbBuffer) / sizeof(wchar_t));
     const size_t nNul = text.find(L'\0');
     if (nNul != std::wstring::npos)
         text.resize(nNul);

@@ -16,15 +16,23 @@ public:
     CMyRegKey& operator=(const CMyRegKey&) = delete;
 
     // RegOpenKeyExW with KEY_READ and no registry-view flag: a key of the
-    // 32-bit view is addressed by naming WOW6432Node in the path.
+    // 32-bit view is addressed by naming WOW6432Node in the path. On failure
+    // the object holds no key.
     LONG Open(HKEY hRoot, const wchar_t* pszSubKey);
     void Close();
 
-    // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into value, up to
-    // its first NUL. Other types give ERROR_INVALID_PARAMETER. The value is
-    // left exactly as it was passed on every nonzero result.
+    // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into value: its
+    // characters up to the first NUL, or all of its whole characters when it
+    // holds none. Other types give ERROR_INVALID_PARAMETER, a failed buffer
+    // allocation ERROR_OUTOFMEMORY, a failed read the registry's own code.
+    // The value is left exactly as it was passed on every nonzero result.
     LONG QueryStringValue(const wchar_t* pszName, std::wstring& value);
 
     HKEY m_hKey = nullptr;
     int m_bOpen = 0;
 };
+
+// The value reader QueryStringValue goes through. Tests replace it to change a
+// value between its two reads; the program keeps RegQueryValueExW.
+using PfnRegQueryValueExW = LONG(WINAPI*)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+extern PfnRegQueryValueExW g_pfnRegQueryValueExW;
