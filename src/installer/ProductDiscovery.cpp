@@ -1,0 +1,62 @@
+#include "../resources/ProductList.h"
+
+#include "MyRegKey.h"
+
+// How the application is installed here: its product code from the maker's
+// installer key, then its install location and uninstall command from its
+// entry in the list of installed programs. Both keys belong to the 32-bit
+// view, which the paths name themselves. The result codes of the reads are
+// not looked at: a missing value, one of another type, an unreadable one and
+// an empty one all leave the string empty, and that is all callers test.
+
+namespace
+{
+constexpr wchar_t kMakerInstallerKey[] =
+    L"SOFTWARE\\WOW6432Node\\Vimo\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}\\";
+
+// Followed directly by the product code, exactly as stored.
+constexpr wchar_t kUninstallKeyPrefix[] = L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// Opens the application's uninstall entry; false when there is no product
+// code or no entry.
+bool OpenUninstallEntry(ProductList& list, CMyRegKey& key)
+{
+    const std::wstring strProductCode = list.GetProductCode();
+    if (strProductCode.empty())
+        return false;
+    const std::wstring strKey = kUninstallKeyPrefix + strProductCode;
+    return key.Open(HKEY_LOCAL_MACHINE, strKey.c_str()) == ERROR_SUCCESS;
+}
+}
+
+std::wstring ProductList::GetProductCode()
+{
+    CMyRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kMakerInstallerKey) != ERROR_SUCCESS)
+        return std::wstring();
+    std::wstring strProductCode;
+    key.QueryStringValue(L"ProductCode", strProductCode);
+    return strProductCode;
+}
+
+std::wstring ProductList::GetInstallLocation()
+{
+    CMyRegKey key;
+    if (!OpenUninstallEntry(*this, key))
+        return std::wstring();
+    std::wstring strLocation;
+    key.QueryStringValue(L"InstallLocation", strLocation);
+    return strLocation;
+}
+
+std::wstring ProductList::GetUninstallString()
+{
+    CMyRegKey key;
+    if (!OpenUninstallEntry(*this, key))
+        return std::wstring();
+    std::wstring strCommand;
+    key.QueryStringValue(L"QuietUninstallString", strCommand);
+    if (strCommand.empty())
+        key.QueryStringValue(L"UninstallString", strCommand);
+    return strCommand;
+}
