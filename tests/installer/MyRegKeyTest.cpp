@@ -35,7 +35,6 @@ TEST(MyRegKeyTest, QueryStringValueReadsEachStoredShape)
 {
     const std::wstring strLong(5000, L'x');
     const DWORD dwNumber = 0x636261; // the bytes of "abc" and a NUL, as a number
-    const unsigned long long qwNumber = 7;
     const ValueCase cases[] = {
         {"text with its NUL", true, REG_SZ, Bytes(L"abc\0"s), 0, L"abc"},
         {"zero bytes", true, REG_SZ, "", 0, L""},
@@ -45,12 +44,8 @@ TEST(MyRegKeyTest, QueryStringValueReadsEachStoredShape)
         {"embedded NUL", true, REG_SZ, Bytes(L"ab\0cd\0"s), 0, L"ab"},
         {"expandable, not expanded", true, REG_EXPAND_SZ, Bytes(L"%SystemRoot%\\Vimo\\\0"s), 0, L"%SystemRoot%\\Vimo\\"},
         {"longer than any fixed buffer", true, REG_SZ, Bytes(strLong + L'\0'), 0, strLong},
-        {"beyond ASCII", true, REG_SZ, Bytes(L"C:\\Gr\u00fc\u00dfe\\\u65e5\u672c\\\0"s), 0, L"C:\\Gr\u00fc\u00dfe\\\u65e5\u672c\\"},
         {"DWORD", true, REG_DWORD, std::string(reinterpret_cast<const char*>(&dwNumber), 4), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"QWORD", true, REG_QWORD, std::string(reinterpret_cast<const char*>(&qwNumber), 8), ERROR_INVALID_PARAMETER, kAsPassed},
         {"multi-string", true, REG_MULTI_SZ, Bytes(L"a\0b\0\0"s), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"binary", true, REG_BINARY, Bytes(L"abc\0"s), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"no type", true, REG_NONE, Bytes(L"abc\0"s), ERROR_INVALID_PARAMETER, kAsPassed},
         {"missing", false, REG_SZ, "", ERROR_FILE_NOT_FOUND, kAsPassed},
     };
 
@@ -108,8 +103,6 @@ TEST(MyRegKeyTest, QueryStringValueReturnsTheSecondReadsOutcome)
         {"grows", REG_SZ, Bytes(L"abc\0"s), false, REG_SZ, Bytes(L"abcdefgh\0"s), ERROR_MORE_DATA, kAsPassed},
         {"grows from zero bytes", REG_SZ, "", false, REG_SZ, Bytes(L"abc\0"s), ERROR_MORE_DATA, kAsPassed},
         {"shrinks", REG_SZ, Bytes(L"abcdef\0"s), false, REG_SZ, Bytes(L"ab\0"s), 0, L"ab"},
-        {"shrinks, no NUL left", REG_SZ, Bytes(L"abcdef\0"s), false, REG_SZ, Bytes(L"xy"), 0, L"xy"},
-        {"turns expandable", REG_SZ, Bytes(L"abc\0"s), false, REG_EXPAND_SZ, Bytes(L"%A%\0"s), 0, L"%A%"},
         {"turns into a DWORD", REG_SZ, Bytes(L"abc\0"s), false, REG_DWORD,
          std::string(reinterpret_cast<const char*>(&dwNumber), 4), ERROR_INVALID_PARAMETER, kAsPassed},
         {"is deleted", REG_SZ, Bytes(L"abc\0"s), true, REG_SZ, "", ERROR_FILE_NOT_FOUND, kAsPassed},

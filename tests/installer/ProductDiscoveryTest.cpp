@@ -7,7 +7,6 @@
 #include <shlwapi.h>
 
 #include <memory>
-#include <optional>
 
 namespace
 {
@@ -33,9 +32,11 @@ protected:
             ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallList.c_str());
     }
 
-    std::unique_ptr<ScratchRegKey> MakeMakerKey()
+    std::unique_ptr<ScratchRegKey> MakeMakerKey(const std::wstring& strCode)
     {
-        return std::make_unique<ScratchRegKey>(HKEY_LOCAL_MACHINE, kMakerKey, kMakerRoot);
+        auto key = std::make_unique<ScratchRegKey>(HKEY_LOCAL_MACHINE, kMakerKey, kMakerRoot);
+        key->SetString(L"ProductCode", strCode);
+        return key;
     }
     std::unique_ptr<ScratchRegKey> MakeEntry(const std::wstring& strCode)
     {
@@ -48,66 +49,9 @@ protected:
     bool m_bHadUninstallList = false;
 };
 
-// Values put on the list of installed programs itself: read only by an
-// operation that goes on with an empty product code.
-class DecoyValues
-{
-public:
-    DecoyValues()
-    {
-        EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallList.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &m_hKey, nullptr),
-                  ERROR_SUCCESS);
-        for (const wchar_t* pszName : kNames)
-            ::RegSetValueExW(m_hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"decoy"), sizeof(L"decoy"));
-    }
-    ~DecoyValues()
-    {
-        for (const wchar_t* pszName : kNames)
-            ::RegDeleteValueW(m_hKey, pszName);
-        ::RegCloseKey(m_hKey);
-    }
-
-private:
-    static constexpr const wchar_t* kNames[] = {L"InstallLocation", L"QuietUninstallString", L"UninstallString"};
-    HKEY m_hKey = nullptr;
-};
-
-TEST_F(ProductDiscoveryTest, WithoutAProductCodeNothingIsFound)
-{
-    enum class Code { NoKey, NoValue, Empty, OnlyNul, Dword };
-    const std::pair<const char*, Code> cases[] = {
-        {"no maker's key", Code::NoKey}, {"no ProductCode value", Code::NoValue}, {"empty ProductCode", Code::Empty},
-        {"ProductCode of only a NUL", Code::OnlyNul}, {"ProductCode is a DWORD", Code::Dword},
-    };
-
-    DecoyValues decoys;
-    auto entry = MakeEntry(kCode);
-    entry->SetString(L"InstallLocation", L"C:\\Apps\\Vimo\\");
-    entry->SetString(L"UninstallString", L"MsiExec.exe /I" + kCode);
-    for (const auto& [pszLabel, code] : cases)
-    {
-        SCOPED_TRACE(pszLabel);
-        std::unique_ptr<ScratchRegKey> maker;
-        if (code != Code::NoKey)
-            maker = MakeMakerKey();
-        if (code == Code::Empty)
-            maker->SetRaw(L"ProductCode", REG_SZ, "", 0);
-        else if (code == Code::OnlyNul)
-            maker->SetString(L"ProductCode", L"");
-        else if (code == Code::Dword)
-            maker->SetDword(L"ProductCode", 1);
-
-        EXPECT_EQ(m_list.GetProductCode(), L"");
-        EXPECT_EQ(m_list.GetInstallLocation(), L"");
-        EXPECT_EQ(m_list.GetUninstallString(), L"");
-    }
-}
-
 TEST_F(ProductDiscoveryTest, ReadsTheInstalledProductFromTheMakersKeyAndItsUninstallEntry)
 {
-    auto maker = MakeMakerKey();
-    maker->SetString(L"ProductCode", kCode);
+    auto maker = MakeMakerKey(kCode);
     auto entry = MakeEntry(kCode);
     entry->SetString(L"InstallLocation", L"C:\\Program Files (x86)\\Vimo\\");
     entry->SetString(L"UninstallString", L"MsiExec.exe /I" + kCode, REG_EXPAND_SZ);
@@ -116,6 +60,10 @@ TEST_F(ProductDiscoveryTest, ReadsTheInstalledProductFromTheMakersKeyAndItsUnins
     EXPECT_EQ(m_list.GetInstallLocation(), L"C:\\Program Files (x86)\\Vimo\\");
     EXPECT_EQ(m_list.GetUninstallString(), L"MsiExec.exe /I" + kCode);
 
+    // Read afresh on each call, and returned as stored.
+    entry->SetString(L"InstallLocation", L"D:\\Vimo");
+    EXPECT_EQ(m_list.GetInstallLocation(), L"D:\\Vimo");
+
     // The code is appended exactly as stored: without braces it names
     // another entry.
     const std::wstring strBare = kCode.substr(1, kCode.size() - 2);
@@ -123,42 +71,36 @@ TEST_F(ProductDiscoveryTest, ReadsTheInstalledProductFromTheMakersKeyAndItsUnins
     EXPECT_EQ(m_list.GetInstallLocation(), L"");
     auto bare = MakeEntry(strBare);
     bare->SetString(L"InstallLocation", L"D:\\Bare\\");
-    bare->SetString(L"UninstallString", L"bare.exe");
     EXPECT_EQ(m_list.GetProductCode(), strBare);
     EXPECT_EQ(m_list.GetInstallLocation(), L"D:\\Bare\\");
-    EXPECT_EQ(m_list.GetUninstallString(), L"bare.exe");
 }
 
-TEST_F(ProductDiscoveryTest, InstallLocationIsReturnedAsStored)
+TEST_F(ProductDiscoveryTest, WithoutAProductCodeNoUninstallEntryIsOpened)
 {
-    struct Case
-    {
-        const char* pszLabel;
-        std::optional<std::wstring> value; // none: the value is missing
-        DWORD dwType;
-        std::wstring strExpected;
-    };
-    const Case cases[] = {
-        {"trailing backslash", L"C:\\Apps\\Vimo\\", REG_SZ, L"C:\\Apps\\Vimo\\"},
-        {"no trailing backslash", L"C:\\Apps\\Vimo", REG_SZ, L"C:\\Apps\\Vimo"},
-        {"not expanded", L"%ProgramFiles%\\Vimo\\", REG_EXPAND_SZ, L"%ProgramFiles%\\Vimo\\"},
-        {"surrounding blanks kept", L" C:\\Vimo\\ ", REG_SZ, L" C:\\Vimo\\ "},
-        {"empty", L"", REG_SZ, L""},
-        {"missing", std::nullopt, REG_SZ, L""},
-        {"not a string", L"", REG_DWORD, L""},
+    // Values on the list of installed programs itself, which an operation
+    // going on with an empty code would open.
+    ScratchRegKey list(HKEY_LOCAL_MACHINE, kUninstallList);
+    list.SetString(L"InstallLocation", L"decoy");
+    list.SetString(L"UninstallString", L"decoy");
+    const auto expectNothing = [&] {
+        EXPECT_EQ(m_list.GetProductCode(), L"");
+        EXPECT_EQ(m_list.GetInstallLocation(), L"");
+        EXPECT_EQ(m_list.GetUninstallString(), L"");
     };
 
-    auto maker = MakeMakerKey();
-    maker->SetString(L"ProductCode", kCode);
-    for (const Case& c : cases)
     {
-        SCOPED_TRACE(c.pszLabel);
-        auto entry = MakeEntry(kCode);
-        if (c.dwType == REG_DWORD)
-            entry->SetDword(L"InstallLocation", 1);
-        else if (c.value)
-            entry->SetString(L"InstallLocation", *c.value, c.dwType);
-        EXPECT_EQ(m_list.GetInstallLocation(), c.strExpected);
+        SCOPED_TRACE("no maker's key");
+        expectNothing();
+    }
+    auto maker = MakeMakerKey(L"");
+    {
+        SCOPED_TRACE("empty ProductCode");
+        expectNothing();
+    }
+    maker->SetDword(L"ProductCode", 1);
+    {
+        SCOPED_TRACE("ProductCode is a DWORD");
+        expectNothing();
     }
 }
 
@@ -174,17 +116,14 @@ TEST_F(ProductDiscoveryTest, QuietUninstallStringWinsWhenItHoldsText)
     };
     const Case cases[] = {
         {"both", Value::Text, Value::Text, L"quiet.exe /S"},
-        {"quiet only", Value::Text, Value::Missing, L"quiet.exe /S"},
         {"quiet empty", Value::Empty, Value::Text, L"MsiExec.exe /I{X}"},
         {"quiet a DWORD", Value::Dword, Value::Text, L"MsiExec.exe /I{X}"},
         {"no quiet", Value::Missing, Value::Text, L"MsiExec.exe /I{X}"},
         {"neither", Value::Missing, Value::Missing, L""},
-        {"both empty", Value::Empty, Value::Empty, L""},
         {"quiet empty, plain a DWORD", Value::Empty, Value::Dword, L""},
     };
 
-    auto maker = MakeMakerKey();
-    maker->SetString(L"ProductCode", kCode);
+    auto maker = MakeMakerKey(kCode);
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszLabel);
@@ -203,30 +142,21 @@ TEST_F(ProductDiscoveryTest, QuietUninstallStringWinsWhenItHoldsText)
     }
 }
 
-TEST_F(ProductDiscoveryTest, EachCallReadsTheRegistryAfresh)
+TEST_F(ProductDiscoveryTest, AfterARemovalNothingIsFound)
 {
-    auto maker = MakeMakerKey();
-    maker->SetString(L"ProductCode", kCode);
+    auto maker = MakeMakerKey(kCode);
     auto entry = MakeEntry(kCode);
-    entry->SetString(L"InstallLocation", L"C:\\Old\\");
-    entry->SetString(L"UninstallString", L"old.exe");
-    EXPECT_EQ(m_list.GetInstallLocation(), L"C:\\Old\\");
-    EXPECT_EQ(m_list.GetUninstallString(), L"old.exe");
+    entry->SetString(L"InstallLocation", L"C:\\Vimo\\");
+    entry->SetString(L"UninstallString", L"uninst.exe");
 
-    entry->SetString(L"InstallLocation", L"C:\\New\\");
-    entry->SetString(L"UninstallString", L"new.exe");
-    EXPECT_EQ(m_list.GetInstallLocation(), L"C:\\New\\");
-    EXPECT_EQ(m_list.GetUninstallString(), L"new.exe");
-
-    // As after a removal: the entry is gone, then the maker's key too.
     entry.reset();
     EXPECT_EQ(m_list.GetProductCode(), kCode);
     EXPECT_EQ(m_list.GetInstallLocation(), L"");
     EXPECT_EQ(m_list.GetUninstallString(), L"");
+
     entry = MakeEntry(kCode);
-    entry->SetString(L"UninstallString", L"new.exe");
+    entry->SetString(L"UninstallString", L"uninst.exe");
     maker.reset();
-    EXPECT_EQ(m_list.GetProductCode(), L"");
     EXPECT_EQ(m_list.GetUninstallString(), L"");
 }
 }

@@ -7,6 +7,7 @@ ScratchRegKey::ScratchRegKey(HKEY hRoot, const std::wstring& strPath, const std:
                              REGSAM samView)
     : m_hRoot(hRoot), m_strRemovePath(strRemovePath.empty() ? strPath : strRemovePath)
 {
+    m_bExisted = KeyExists(hRoot, m_strRemovePath);
     const LONG lResult = ::RegCreateKeyExW(hRoot, strPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | samView, nullptr,
                                            &m_hKey, nullptr);
     if (lResult != ERROR_SUCCESS)
@@ -18,14 +19,21 @@ ScratchRegKey::ScratchRegKey(HKEY hRoot, const std::wstring& strPath, const std:
 
 ScratchRegKey::~ScratchRegKey()
 {
+    if (m_bExisted)
+    {
+        for (const std::wstring& strName : m_vecValuesSet)
+            ::RegDeleteValueW(m_hKey, strName.c_str());
+    }
     if (m_hKey)
         ::RegCloseKey(m_hKey);
     // Deleting by path from the root removes the key itself as well.
-    ::SHDeleteKeyW(m_hRoot, m_strRemovePath.c_str());
+    if (!m_bExisted)
+        ::SHDeleteKeyW(m_hRoot, m_strRemovePath.c_str());
 }
 
 void ScratchRegKey::SetRaw(const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData)
 {
+    m_vecValuesSet.push_back(pszName);
     EXPECT_EQ(::RegSetValueExW(m_hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData), ERROR_SUCCESS);
 }
 

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // A registry key made by a test in the throwaway prefix. The destructor
 // removes strRemovePath (the topmost key the test made; strPath itself when
-// not given) with everything below it.
+// not given) with everything below it, or, when that key was there before,
+// only the values set through this object.
 class ScratchRegKey
 {
 public:
@@ -29,6 +31,8 @@ private:
     HKEY m_hRoot;
     std::wstring m_strRemovePath;
     HKEY m_hKey = nullptr;
+    bool m_bExisted = false;
+    std::vector<std::wstring> m_vecValuesSet;
 };
 
 bool KeyExists(HKEY hRoot, const std::wstring& strPath);

@@ -1,0 +1,104 @@
+#include "../resources/ProductList.h"
+
+#include "../win/Clock.h"
+#include "../win/Text.h"
+#include "ProcessRunner.h"
+
+// Removal and installation through the Windows Installer's command line.
+// Commands are built by concatenation, so long paths and long uninstall
+// commands are passed whole; a command that exceeds what a process can be
+// given is refused by the runner. The installer's outcome is never examined:
+// the update goes on in the same way whatever it did.
+
+namespace
+{
+constexpr wchar_t kDefaultInstallDir[] = L"C:\\Program Files (x86)\\Vimo\\";
+
+// The temporary folder, ending with a backslash, or the empty string. Asked
+// for its length first, so that a folder longer than MAX_PATH is not lost.
+std::wstring GetTempFolder()
+{
+    // Two rounds in case the setting changes between the calls.
+    for (int nRound = 0; nRound < 2; ++nRound)
+    {
+        const DWORD cchNeeded = ::GetTempPathW(0, nullptr);
+        if (cchNeeded == 0)
+            return std::wstring();
+        std::wstring strFolder(cchNeeded, L'\0');
+        const DWORD cchCopied = ::GetTempPathW(cchNeeded, strFolder.data());
+        if (cchCopied == 0)
+            return std::wstring();
+        if (cchCopied < cchNeeded)
+        {
+            strFolder.resize(cchCopied);
+            return strFolder;
+        }
+    }
+    return std::wstring();
+}
+
+std::wstring Quoted(const std::wstring& strText)
+{
+    return L"\"" + strText + L"\"";
+}
+
+void RunInstallerCommand(const std::wstring& strCommand)
+{
+    // An empty command names no program: there is nothing to start.
+    if (!strCommand.empty())
+        g_pfnRunCommandLine(strCommand);
+}
+}
+
+std::wstring ProductList::GetInstallerLogPath()
+{
+    const std::wstring strTemp = GetTempFolder();
+    if (strTemp.empty())
+        return std::wstring();
+
+    // The installer does not create the folder of its log itself. Failure,
+    // usually because the folder exists from an earlier run, is ignored: the
+    // installer is given the path either way.
+    const std::wstring strLogFolder = strTemp + L"VimoLog\\";
+    ::CreateDirectoryW(strLogFolder.c_str(), nullptr);
+
+    // Not unique: two runs within one second share the file.
+    SYSTEMTIME st = {};
+    g_pfnGetSystemTime(&st);
+    return strLogFolder + L"VimoLumet" + FormatTimeStamp(st) + L".log";
+}
+
+void ProductList::UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode)
+{
+    // A command that names the Windows Installer, in whatever form (the /I
+    // form opens its maintenance dialog), is replaced by a quiet removal of
+    // the caller's product code; only that it names the installer is used.
+    const bool bWindowsInstaller =
+        !pszUninstallCommand || ToUpperAscii(pszUninstallCommand).find(L"MSIEXEC.EXE") != std::wstring::npos;
+
+    // Made for both forms, so the log folder exists even when a product's
+    // own uninstaller runs.
+    const std::wstring strLogPath = GetInstallerLogPath();
+
+    if (bWindowsInstaller)
+        RunInstallerCommand(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(strLogPath));
+    else
+        RunInstallerCommand(pszUninstallCommand);
+}
+
+void ProductList::InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)
+{
+    const bool bWindowsInstaller = EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI");
+    m_strInstallPackage = strPackagePath;
+
+    if (!bWindowsInstaller)
+    {
+        RunInstallerCommand(strPackagePath + L" /silent");
+        return;
+    }
+
+    const std::wstring strLogPath = GetInstallerLogPath();
+    const std::wstring strFolder = strInstallDir.empty() ? std::wstring(kDefaultInstallDir) : strInstallDir;
+    RunInstallerCommand(L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" + Quoted(strFolder) +
+                        L" /qn /lv " + Quoted(strLogPath));
+}
