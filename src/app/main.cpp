@@ -1,10 +1,9 @@
-#include "log/Log.h"
+#include "app/LumetUpdateApp.h"
 
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    OpenLog(MakeLogFilePath().c_str());
-    CloseLog();
-    return 0;
+    theApp.InitInstance();
+    return theApp.ExitInstance();
 }

@@ -244,3 +244,28 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     }
     return false;
 }
+
+std::wstring TestProgramFolder()
+{
+    wchar_t szPath[MAX_PATH * 4] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, szPath, static_cast<DWORD>(sizeof(szPath) / sizeof(szPath[0])));
+    std::wstring strPath(szPath, n);
+    return strPath.substr(0, strPath.rfind(L'\\'));
+}
+
+std::wstring FakeAppPath()
+{
+    return TestProgramFolder() + L"\\lumet_fake_app.exe";
+}
+
+std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs)
+{
+    const ULONGLONG tEnd = ::GetTickCount64() + dwTimeoutMs;
+    do
+    {
+        if (Exists(strPath))
+            return ReadBytes(strPath);
+        ::Sleep(20);
+    } while (::GetTickCount64() < tEnd);
+    return std::nullopt;
+}

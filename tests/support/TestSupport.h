@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 // Helpers for tests that run against the real Windows API in a throwaway Wine
@@ -77,6 +78,17 @@ std::string UnixPathOf(const std::wstring& strPath);
 // system's ln (Wine only). Wine shows such a link as a folder with the reparse
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
+
+// Folder of the running test program (ends without a backslash); test
+// helper programs are built beside it.
+std::wstring TestProgramFolder();
+
+// Path of the stand-in application (it leaves "<its path>.started" holding
+// its command line when it runs).
+std::wstring FakeAppPath();
+
+// Waits up to dwTimeoutMs for a file to exist; its bytes, or nothing.
+std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs = 10000);
 
 // Runs a command line and waits for it; returns its exit code, or -1 when it
 // could not be started.

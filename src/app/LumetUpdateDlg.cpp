@@ -1,0 +1,257 @@
+#include "LumetUpdateDlg.h"
+
+#include "resources/MultiLanguage.h"
+#include "resources/ProductList.h"
+#include "resources/resource.h"
+#include "win/Com.h"
+
+const std::wstring g_strProductName = L"Vimo Lumet";
+const std::wstring g_strAppToken = L"[APPLICATION]";
+const std::wstring g_strCompanyToken = L"[COMPANYNAME]";
+const std::wstring g_strCompanyName = L"Vimo";
+
+namespace
+{
+constexpr UINT kMarqueeIntervalMs = 1000;
+constexpr int kCaptionChars = 260;
+
+void ReplaceAll(std::wstring& text, const std::wstring& token, const std::wstring& replacement)
+{
+    if (token.empty())
+        return;
+    for (size_t nPos = text.find(token); nPos != std::wstring::npos; nPos = text.find(token, nPos + replacement.size()))
+        text.replace(nPos, token.size(), replacement);
+}
+}
+
+CLumetUpdateDlg::CLumetUpdateDlg() : CDialogBase(IDD_UPDATE_DIALOG)
+{
+    // A shared icon from the program's own resources: never destroyed.
+    m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+CLumetUpdateDlg::~CLumetUpdateDlg()
+{
+    // The thread objects go first, while the events they may still use exist.
+    m_pRemoveThread.reset();
+    m_pInstallThread.reset();
+}
+
+BOOL CLumetUpdateDlg::OnInitDialog()
+{
+    m_progress.Attach(::GetDlgItem(m_hWnd, IDC_PROGRESS));
+
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    m_bRemoving = 0;
+    m_bInstalling = 0;
+
+    wchar_t szCaption[kCaptionChars] = {};
+    ::LoadStringW(::GetModuleHandleW(nullptr), IDS_PRODUCT_NAME, szCaption, kCaptionChars);
+    ::SetWindowTextW(m_hWnd, szCaption);
+
+    std::wstring strStatus;
+    if (HWND hStatus = ::GetDlgItem(m_hWnd, IDC_STATUS))
+    {
+        strStatus = CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
+        ReplaceAll(strStatus, g_strAppToken, g_strProductName);
+        ReplaceAll(strStatus, g_strCompanyToken, g_strCompanyName);
+        ::SetWindowTextW(hStatus, strStatus.c_str());
+    }
+
+    m_strInstallDir.clear();
+    m_progress.SetMarquee(TRUE, kMarqueeIntervalMs);
+    StartRemoveThread();
+    return TRUE;
+}
+
+bool CLumetUpdateDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
+{
+    switch (uMsg)
+    {
+    case WM_PAINT:
+        // Only the minimised window draws for itself; otherwise the system's
+        // dialog painting does.
+        if (!::IsIconic(m_hWnd))
+            return false;
+        OnPaint();
+        return true;
+    case WM_QUERYDRAGICON:
+        lResult = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+        return true;
+    case WM_CLOSE:
+        OnClose();
+        return true;
+    case WM_COMMAND:
+        // Escape goes through the close guard like the close button; Enter
+        // does nothing. No key ends the dialog while a phase runs.
+        if (LOWORD(wParam) == IDCANCEL)
+            OnClose();
+        return LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK;
+    case WM_REMOVAL_DONE:
+        lResult = OnRemovalDone(wParam, lParam);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CLumetUpdateDlg::OnPaint()
+{
+    PAINTSTRUCT ps;
+    HDC hdc = ::BeginPaint(m_hWnd, &ps);
+    ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
+    const int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    const int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    const int x = (rc.right - rc.left - cxIcon + 1) / 2;
+    const int y = (rc.bottom - rc.top - cyIcon + 1) / 2;
+    ::DrawIcon(hdc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CLumetUpdateDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CLumetUpdateDlg::OnClose()
+{
+    if (m_bRemoving != 0 || m_bInstalling != 0)
+    {
+        // One refusal box at a time: further requests while it is up are
+        // already answered by it.
+        if (m_bWarningShown)
+            return;
+        m_bWarningShown = true;
+        const std::wstring strWarning = CMultiLanguage::GetMessageText(IDS_STRING_WARNING);
+        ::MessageBoxW(m_hWnd, strWarning.c_str(), g_strProductName.c_str(), MB_OK);
+        m_bWarningShown = false;
+        return;
+    }
+
+    // Requests that arrive while the guard waits are handled by this wait.
+    if (m_bClosing)
+        return;
+    m_bClosing = true;
+    m_evStop.SetEvent();
+    // The removal thread's hand-over may still start the install phase while
+    // this waits, so the install thread is looked at only afterwards.
+    if (m_pRemoveThread)
+        WaitHandlingMessages(m_pRemoveThread->Handle());
+    if (m_pInstallThread)
+        WaitHandlingMessages(m_pInstallThread->Handle());
+    EndDialog(IDCANCEL);
+}
+
+void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread)
+{
+    // A worker may be waiting in SendMessage for this thread (the install
+    // phase stops the progress bar after clearing its flag), so the wait must
+    // keep handling messages or both would wait for ever.
+    for (;;)
+    {
+        const DWORD dwWait = ::MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.message == WM_QUIT)
+            {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            if (!::IsDialogMessageW(m_hWnd, &msg))
+            {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        if (dwWait != WAIT_OBJECT_0 + 1)
+            return; // the thread has ended (or the handle is unusable)
+    }
+}
+
+LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
+{
+    StartInstallThread();
+    return 0;
+}
+
+void CLumetUpdateDlg::StartRemoveThread()
+{
+    if (m_pRemoveThread)
+        return;
+    m_pRemoveThread = CWorkerThread::BeginSuspended(&RemoveThreadProc, this);
+    if (m_pRemoveThread)
+    {
+        m_pRemoveThread->Resume();
+        m_evStart.SetEvent();
+    }
+}
+
+void CLumetUpdateDlg::StartInstallThread()
+{
+    if (m_pInstallThread)
+        return;
+    m_pInstallThread = CWorkerThread::BeginSuspended(&InstallThreadProc, this);
+    if (m_pInstallThread)
+    {
+        m_pInstallThread->Resume();
+        m_evStart.SetEvent();
+    }
+}
+
+void CLumetUpdateDlg::RunRemovalPhase()
+{
+    m_evStart.Wait();
+    m_bRemoving = 1;
+    {
+        CComInit com(COINIT_APARTMENTTHREADED);
+        {
+            // No step's result stops the phase: a value not found is carried
+            // on as an empty string.
+            ProductList list;
+            const std::wstring strProductCode = m_pSteps->GetProductCode(list);
+            m_strInstallDir = m_pSteps->GetInstallLocation(list);
+            m_pSteps->RemoveEarlierVersions(list);
+            const std::wstring strUninstall = m_pSteps->GetUninstallString(list);
+            m_pSteps->UninstallProduct(list, strUninstall.c_str(), strProductCode);
+        }
+        m_bRemoving = 0;
+    }
+    m_evStart.ResetEvent();
+    ::PostMessageW(m_hWnd, WM_REMOVAL_DONE, 0, 0);
+}
+
+void CLumetUpdateDlg::RunInstallPhase()
+{
+    m_evStart.Wait();
+    m_bInstalling = 1;
+    {
+        CComInit com(COINIT_APARTMENTTHREADED);
+        {
+            ProductList list;
+            m_pSteps->InstallPackage(list, m_strPackagePath, m_strInstallDir);
+        }
+        m_bInstalling = 0;
+    }
+    m_evStart.ResetEvent();
+    m_progress.SetMarquee(FALSE, 0);
+    m_progress.SetPos(0);
+    m_pSteps->LaunchApplication(*this);
+    ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+}
+
+UINT RemoveThreadProc(void* pParam)
+{
+    static_cast<CLumetUpdateDlg*>(pParam)->RunRemovalPhase();
+    return 0;
+}
+
+UINT InstallThreadProc(void* pParam)
+{
+    static_cast<CLumetUpdateDlg*>(pParam)->RunInstallPhase();
+    return 0;
+}

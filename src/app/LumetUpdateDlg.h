@@ -1,0 +1,72 @@
+#pragma once
+
+#include "UpdateSteps.h"
+#include "win/Dialog.h"
+#include "win/Event.h"
+#include "win/ProgressBar.h"
+#include "win/WorkerThread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Posted by the removal thread as its last act; its handler starts the
+// install thread.
+constexpr UINT WM_REMOVAL_DONE = WM_USER + 1000;
+
+// The constant texts of the window.
+extern const std::wstring g_strProductName;  // "Vimo Lumet"
+extern const std::wstring g_strAppToken;     // "[APPLICATION]"
+extern const std::wstring g_strCompanyToken; // "[COMPANYNAME]"
+extern const std::wstring g_strCompanyName;  // "Vimo"
+
+// The progress window, and at the same time the state of the update: the
+// removal phase and then the install phase run on worker threads of their
+// own while this window's thread stays free.
+class CLumetUpdateDlg : public CDialogBase
+{
+public:
+    CLumetUpdateDlg();
+    ~CLumetUpdateDlg() override;
+
+    void StartRemoveThread();
+    void StartInstallThread();
+    void RunRemovalPhase();
+    void RunInstallPhase();
+    void LaunchApplication();
+
+    HICON m_hIcon = nullptr;
+    std::atomic<int32_t> m_bRemoving{0};
+    std::atomic<int32_t> m_bInstalling{0};
+    CEvent m_evStart;
+    CEvent m_evStop;
+    std::unique_ptr<CWorkerThread> m_pInstallThread;
+    std::unique_ptr<CWorkerThread> m_pRemoveThread;
+    std::wstring m_strPackagePath;
+    std::wstring m_strInstallDir;
+    CProgressBar m_progress;
+
+    // The steps the phases run; the real ones unless a test says otherwise.
+    CUpdateSteps* m_pSteps = &CUpdateSteps::Real();
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+
+private:
+    void OnPaint(); // the icon, centred, while minimised
+    HCURSOR OnQueryDragIcon();
+    void OnClose();
+    LRESULT OnRemovalDone(WPARAM wParam, LPARAM lParam);
+
+    // Waits until the thread has ended while still handling this window's
+    // messages, then handles those already queued.
+    void WaitHandlingMessages(HANDLE hThread);
+
+    bool m_bClosing = false;       // the close guard is waiting for the workers
+    bool m_bWarningShown = false;  // the refusal box is on screen
+};
+
+UINT RemoveThreadProc(void* pParam);
+UINT InstallThreadProc(void* pParam);

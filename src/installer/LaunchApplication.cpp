@@ -1,0 +1,22 @@
+#include "app/LumetUpdateDlg.h"
+#include "log/Log.h"
+
+#include <shellapi.h>
+
+namespace
+{
+const wchar_t kDefaultExecutable[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
+const wchar_t kRelativeExecutable[] = L"VimoLumet\\VimoLumet.exe";
+}
+
+void CLumetUpdateDlg::LaunchApplication()
+{
+    // The install folder is expected to end with a backslash; it is joined
+    // as it is, so the log shows exactly which path was tried.
+    const std::wstring strPath = m_strInstallDir.empty() ? std::wstring(kDefaultExecutable)
+                                                         : m_strInstallDir + kRelativeExecutable;
+    WriteLog(L"Run Lumet\r\n");
+    WriteLog(strPath.c_str());
+    // Not waited for, and a failure shows nothing: the update is over.
+    ::ShellExecuteW(nullptr, L"open", strPath.c_str(), nullptr, nullptr, SW_SHOW);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ScopedHandle.h"
+
+#include <memory>
+
+// A worker thread that runs one function with one parameter. The object owns
+// the thread handle and outlives the thread; deleting it waits for a thread
+// that was started and has not ended yet, so that nothing the thread uses can
+// go away under it.
+class CWorkerThread
+{
+public:
+    using PfnThreadProc = UINT (*)(void* pParam);
+
+    // Creates the thread suspended; null when the system refuses.
+    static std::unique_ptr<CWorkerThread> BeginSuspended(PfnThreadProc pfnProc, void* pParam);
+
+    ~CWorkerThread();
+    CWorkerThread(const CWorkerThread&) = delete;
+    CWorkerThread& operator=(const CWorkerThread&) = delete;
+
+    // ResumeThread's result: the previous suspend count, or (DWORD)-1.
+    DWORD Resume();
+    HANDLE Handle() const { return m_hThread.Get(); }
+
+private:
+    CWorkerThread(PfnThreadProc pfnProc, void* pParam) : m_pfnProc(pfnProc), m_pParam(pParam) {}
+    static unsigned __stdcall Entry(void* pSelf);
+
+    PfnThreadProc m_pfnProc;
+    void* m_pParam;
+    CHandle m_hThread;
+    bool m_bResumed = false;
+};
