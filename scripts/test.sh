@@ -9,6 +9,6 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 
 build=${LUMET_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --no-warn-unused-cli -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j "${CTEST_PARALLEL_LEVEL:-2}"

@@ -92,7 +92,7 @@ run_updater() {
 show_run_results() {
     log=$(ls -t "$drive_c"/users/*/AppData/Local/Vimo/VimoLumet/Log/Vimo_LumetUpdate*.log 2>/dev/null | head -1)
     if [ -n "$log" ]; then
-        echo "The run's log ($(basename "$log")), line ends shown as \\r\\n:"
+        printf '%s\n' "The run's log ($(basename "$log")), line ends shown as \\r\\n:"
         sed -e 's/\r$/\\r\\n/' "$log" | sed 's/^/  /'
         echo
     else

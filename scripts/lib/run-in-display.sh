@@ -1,26 +1,31 @@
 #!/bin/sh
 # Runs LumetUpdate.exe in a Wine virtual desktop on $DISPLAY, takes a
-# screenshot once its window is up, and waits for the prefix to fall idle.
+# screenshot while its window is up, and waits for the prefix to fall idle.
 # Usage: run-in-display.sh EXE PACKAGE SCREENSHOT
 set -u
 exe=$1
 package=$2
 shot=$3
+desktop=560x200
 
 rm -f "$shot"
-"$WINE" explorer /desktop=LumetUpdate,560x200 "$exe" "$package" >/dev/null 2>&1 &
+"$WINE" explorer /desktop=LumetUpdate,$desktop "$exe" "$package" >/dev/null 2>&1 &
 
-# The window is up once the first installer run has made its log folder.
+# The update may take only a second or two: look at the desktop a few times a
+# second until the window is on it (an empty desktop has one or two colours).
+frame=$(mktemp --suffix=.png)
 i=0
-while [ $i -lt 300 ]; do
-    if ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VimoLog >/dev/null 2>&1; then
-        sleep 1
-        import -window root "$shot" 2>/dev/null || echo "(screenshot failed)"
+while [ $i -lt 200 ]; do
+    if import -window root -crop "$desktop+0+0" +repage "$frame" 2>/dev/null &&
+        [ "$(identify -format %k "$frame" 2>/dev/null || echo 0)" -gt 8 ]; then
+        mv "$frame" "$shot"
         break
     fi
-    sleep 0.2
+    sleep 0.1
     i=$((i + 1))
 done
+rm -f "$frame"
+[ -f "$shot" ] || echo "(no window seen for a screenshot)"
 
 # Every program of this prefix, the updater and the started application
 # included, has ended when the wineserver exits.

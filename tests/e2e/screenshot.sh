@@ -1,0 +1,38 @@
+#!/bin/sh
+# Runs LumetUpdate.exe on the new release in a copy of the test prefix that
+# draws on a real (virtual) X display, and saves a screenshot of its window
+# while the update runs. The picture is kept as a test artefact.
+# Usage: screenshot.sh WINE_ROOT UPDATER_EXE PACKAGES_DIR OUT_PNG
+set -eu
+
+root=$1
+exe=$2
+packages=$3
+out=$4
+here=$(cd "$(dirname "$0")" && pwd)
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver}
+export WINE WINESERVER
+
+sh "$here/../wine/make-template.sh" "$root/template"
+mkdir -p "$root/runs" "$(dirname "$out")"
+run=$(mktemp -d "$root/runs/shot.XXXXXX")
+cp -a "$root/template/prefix" "$run/prefix"
+mkdir -p "$run/home"
+export WINEPREFIX="$run/prefix" HOME="$run/home" WINEDEBUG=-all
+trap '"$WINESERVER" -k 2>/dev/null || true; rm -rf "$run"' EXIT
+
+# This copy draws on the X display instead of the null driver of the tests.
+"$WINE" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
+mkdir -p "$WINEPREFIX/drive_c/Temp"
+cp "$packages/new.msi" "$WINEPREFIX/drive_c/Temp/new.msi"
+
+xvfb-run -a -s "-screen 0 800x480x24" sh "$here/../../scripts/lib/run-in-display.sh" "$exe" 'C:\Temp\new.msi' "$out"
+
+[ -s "$out" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
+colours=$(identify -format %k "$out")
+# A blank or single-colour picture means the window was not there.
+[ "$colours" -gt 8 ] || { echo "screenshot: the picture is blank ($colours colours)" >&2; exit 1; }
+grep -q "Run Lumet" "$WINEPREFIX"/drive_c/users/*/AppData/Local/Vimo/VimoLumet/Log/*.log ||
+    { echo "screenshot: the update did not run to its end" >&2; exit 1; }
+echo "screenshot: $out ($colours colours)"
