@@ -1,5 +1,5 @@
 // The whole program, LumetUpdate.exe, run from its command line against real
-// Windows Installer packages in a fresh Wine prefix per case.
+// Windows Installer packages, each case in a fresh Wine prefix.
 #include "TestSupport.h"
 
 #include "resources/resource.h"
@@ -8,28 +8,24 @@
 #include <shlobj.h>
 
 #include <regex>
-#include <vector>
 
 namespace
 {
-const wchar_t kUninstallRoot[] = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring kUninstall = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const wchar_t kMakerKey[] =
     L"SOFTWARE\\WOW6432Node\\Vimo\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
-const wchar_t kInstalledCode[] = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
-const wchar_t kNewCode[] = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
-const wchar_t kDefaultExe[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
+const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
+const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
+const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
 
-std::wstring WindowsPathOfUnix(const char* pszUnixPath)
+std::wstring FromUnix(const char* pszPath)
 {
-    std::string unix(pszUnixPath);
     std::wstring result = L"Z:";
-    for (char ch : unix)
-        result += ch == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(ch));
+    for (const char* p = pszPath; *p; ++p)
+        result += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
     return result;
 }
-
-std::wstring UpdaterExe() { return WindowsPathOfUnix(LUMET_UPDATE_EXE); }
-std::wstring Package(const std::wstring& strName) { return WindowsPathOfUnix(LUMET_PACKAGES_DIR) + L"\\" + strName; }
+std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
 
 std::wstring ShellFolder(int nCsidl)
 {
@@ -37,48 +33,30 @@ std::wstring ShellFolder(int nCsidl)
     ::SHGetFolderPathW(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, sz);
     return sz;
 }
-
-std::wstring TempFolder()
-{
-    wchar_t sz[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, sz);
-    return sz;
-}
-
 std::wstring LogFolder() { return ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log"; }
 std::wstring DataFolder() { return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\VimoLumet"; }
 
-bool KeyExists(HKEY hRoot, const std::wstring& strPath)
+// The value as text (a multi-string with '|' between its strings), or "<none>".
+std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszName)
 {
-    HKEY hKey = nullptr;
-    if (::RegOpenKeyExW(hRoot, strPath.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(hKey);
-    return true;
-}
-
-std::wstring RegString(HKEY hRoot, const std::wstring& strPath, const wchar_t* pszName)
-{
-    wchar_t sz[1024] = {};
-    DWORD cb = sizeof(sz) - sizeof(wchar_t);
-    if (::RegGetValueW(hRoot, strPath.c_str(), pszName, RRF_RT_REG_SZ | RRF_NOEXPAND | RRF_RT_REG_EXPAND_SZ, nullptr, sz, &cb) !=
-        ERROR_SUCCESS)
+    std::vector<wchar_t> data(32768);
+    DWORD cb = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (::RegGetValueW(hRoot, strKey.c_str(), pszName, RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &cb))
         return L"<none>";
-    return sz;
+    std::wstring text(data.data(), cb / sizeof(wchar_t));
+    std::replace(text.begin(), text.end(), L'\0', L'|');
+    return text.substr(0, text.find_last_not_of(L'|') + 1);
 }
-
-void SetRegString(HKEY hRoot, const std::wstring& strPath, const wchar_t* pszName, const std::wstring& strValue)
+bool KeyExists(HKEY hRoot, const std::wstring& strKey)
 {
     HKEY hKey = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(hRoot, strPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr), ERROR_SUCCESS);
-    ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(strValue.c_str()),
-                     static_cast<DWORD>((strValue.size() + 1) * sizeof(wchar_t)));
-    ::RegCloseKey(hKey);
+    const bool bOpen = ::RegOpenKeyExW(hRoot, strKey.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS;
+    if (bOpen)
+        ::RegCloseKey(hKey);
+    return bOpen;
 }
+bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
 
-bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstallRoot + strCode); }
-
-// The eight listed product codes, read from the program's own document.
 std::vector<std::wstring> ListedCodes()
 {
     const std::string bytes = ResourceBytes(IDR_XML_PRODUCTS);
@@ -94,235 +72,181 @@ std::vector<std::wstring> ListedCodes()
 
 void Msiexec(const std::wstring& strArguments)
 {
-    ASSERT_EQ(RunAndWait(L"msiexec.exe " + strArguments, 120000), 0u) << Utf8(strArguments);
+    ASSERT_EQ(RunAndWait(L"msiexec.exe " + strArguments), 0u) << Utf8(strArguments);
 }
 
-// Runs the updater and waits for it to end on its own; false when it did not
-// end in time (it is then ended, so that the test does not hang).
+// Runs the updater and waits for it to close by itself.
 bool RunUpdater(const std::wstring& strArguments)
 {
-    std::wstring strCommand = L"\"" + UpdaterExe() + L"\"";
-    if (!strArguments.empty())
-        strCommand += L" " + strArguments;
-    std::vector<wchar_t> cmd(strCommand.begin(), strCommand.end());
-    cmd.push_back(L'\0');
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    {
-        ADD_FAILURE() << "cannot start " << Utf8(strCommand);
-        return false;
-    }
-    const bool bEnded = ::WaitForSingleObject(pi.hProcess, 300000) == WAIT_OBJECT_0;
-    if (!bEnded)
-        ::TerminateProcess(pi.hProcess, 1);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return bEnded;
+    return RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" " + strArguments, 300000) != static_cast<DWORD>(-1);
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& strFolder, const std::wstring& strPattern = L"*")
+std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((strFolder + L"\\" + strPattern).c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        if (std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L"..")
+    HANDLE h = ::FindFirstFileW(strPattern.c_str(), &fd);
+    for (BOOL b = h != INVALID_HANDLE_VALUE; b; b = ::FindNextFileW(h, &fd))
+        if (fd.cFileName[0] != L'.' || fd.cFileName[1] > L'.')
             names.push_back(fd.cFileName);
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
+    if (h != INVALID_HANDLE_VALUE)
+        ::FindClose(h);
     return names;
 }
 
-// The log of the run: the one updater log in the log folder.
 std::string RunLog()
 {
-    const std::vector<std::wstring> logs = FilesIn(LogFolder(), L"Vimo_LumetUpdate*.log");
-    EXPECT_EQ(logs.size(), 1u);
-    return logs.empty() ? std::string("<no log>") : ReadBytes(LogFolder() + L"\\" + logs.front());
+    const std::vector<std::wstring> logs = FilesIn(LogFolder() + L"\\Vimo_LumetUpdate*.log");
+    return logs.size() == 1 ? ReadBytes(LogFolder() + L"\\" + logs[0]) : "<" + std::to_string(logs.size()) + " logs>";
 }
 
-void CopyPackage(const std::wstring& strFrom, const std::wstring& strTo)
+void Copy(const std::wstring& strFrom, const std::wstring& strTo)
 {
     MakeFolders(strTo.substr(0, strTo.rfind(L'\\')));
     ASSERT_TRUE(::CopyFileW(strFrom.c_str(), strTo.c_str(), FALSE)) << Utf8(strFrom);
 }
 
-// A machine with Vimo Lumet installed under C:\Apps\Vimo\, two listed earlier
-// releases, and the leftovers that the uninstallers miss.
-void PrepareInstalledMachine(const std::wstring& strInstallDir = L"C:\\Apps\\Vimo\\")
+// Vimo Lumet installed in C:\Apps\Vimo\, two listed earlier releases, and
+// the leftovers that the uninstallers miss.
+void PrepareInstalledMachine()
 {
     const std::vector<std::wstring> codes = ListedCodes();
     ASSERT_EQ(codes.size(), 8u);
     Msiexec(L"/i \"" + Package(L"earlier-1.msi") + L"\" /qn");
     Msiexec(L"/i \"" + Package(L"earlier-5.msi") + L"\" /qn");
-    ASSERT_TRUE(Installed(codes[1]) && Installed(codes[5]));
-
-    Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"" + strInstallDir + L"\" /qn");
-    ASSERT_TRUE(Installed(kInstalledCode));
-    ASSERT_EQ(RegString(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kInstalledCode);
-    ASSERT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstallRoot + std::wstring(kInstalledCode), L"InstallLocation"), strInstallDir);
+    Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
+    ASSERT_TRUE(Installed(codes[1]) && Installed(codes[5]) && Installed(kInstalled));
+    ASSERT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
 
     MakeFolders(DataFolder() + L"\\cache\\deep");
-    WriteBytes(DataFolder() + L"\\settings.dat", "settings");
     WriteBytes(DataFolder() + L"\\.state", "state");
     WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
-
-    SetRegString(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet", L"LastProject", L"C:\\Projects\\a.lum");
-    SetRegString(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet\\Recent", L"0", L"C:\\Projects\\b.lum");
-
+    ASSERT_EQ(RunAndWait(L"reg.exe add HKCU\\Software\\Vimo\\Lumet\\Recent /v 0 /d x /f"), 0u);
     MakeFolders(L"C:\\users\\Public\\Desktop");
     WriteBytes(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk", "shortcut");
+    Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
 }
 
-class EndToEnd : public ::testing::Test
-{
-protected:
-    void SetUp() override { ::CreateDirectoryW(L"C:\\Temp", nullptr); }
-};
-
-TEST_F(EndToEnd, TypicalUpdate)
+TEST(EndToEnd, TypicalUpdate)
 {
     PrepareInstalledMachine();
-    CopyPackage(Package(L"new.msi"), L"C:\\Temp\\new.msi");
-
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi")) << "the window did not close by itself";
+    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
 
     for (const std::wstring& code : ListedCodes())
         EXPECT_FALSE(Installed(code)) << Utf8(code);
-    EXPECT_FALSE(::GetFileAttributesW(L"C:\\Program Files (x86)\\Vimo Earlier 1\\earlier-1.txt") != INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(Installed(kInstalledCode));
-
-    ASSERT_TRUE(Installed(kNewCode));
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstallRoot + std::wstring(kNewCode), L"InstallLocation"), L"C:\\Apps\\Vimo\\");
+    EXPECT_FALSE(Exists(L"C:\\Program Files (x86)\\Vimo Earlier 1\\earlier-1.txt"));
+    EXPECT_FALSE(Installed(kInstalled));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kNew, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNew);
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNewCode);
-
     const std::optional<std::string> started = WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started");
     ASSERT_TRUE(started.has_value()) << "the application was not started";
     EXPECT_NE(started->find("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"), std::string::npos) << *started;
 
     EXPECT_TRUE(IsFolder(DataFolder()));
-    EXPECT_TRUE(FilesIn(DataFolder()).empty());
+    EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo"));
-    // Shortcuts are found and recorded, not deleted.
-    EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk"));
-
+    EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
     EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
-    EXPECT_FALSE(FilesIn(TempFolder() + L"VimoLog", L"VimoLumet*.log").empty());
+    wchar_t szTemp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    EXPECT_FALSE(FilesIn(std::wstring(szTemp) + L"VimoLog\\VimoLumet*.log").empty());
 }
 
-TEST_F(EndToEnd, NothingInstalled)
+struct RunCase
 {
-    CopyPackage(Package(L"new.msi"), L"C:\\Temp\\new.msi");
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
+    const char* name;
+    bool bInstalledBefore;
+    const wchar_t* installLocation; // replaces the recorded one when given
+    const wchar_t* packageAt;       // where the new release is put, if anywhere
+    const wchar_t* arguments;       // the updater's command line after its own path
+    const wchar_t* newFile;         // a file of the new release where it must land; null: none installed
+    std::string log;
+};
 
-    ASSERT_TRUE(Installed(kNewCode));
-    EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstallRoot + std::wstring(kNewCode), L"InstallLocation"),
-              L"C:\\Program Files (x86)\\Vimo\\");
-    EXPECT_TRUE(WaitForFile(std::wstring(kDefaultExe) + L".started").has_value());
-    EXPECT_EQ(RunLog(), "Run Lumet\r\n" + Utf8(kDefaultExe));
+class EndToEndRun : public ::testing::TestWithParam<RunCase>
+{
+};
+
+TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
+{
+    const RunCase& c = GetParam();
+    if (c.bInstalledBefore)
+        PrepareInstalledMachine();
+    if (c.installLocation)
+    {
+        const std::wstring strKey = L"HKLM\\" + kUninstall + kInstalled;
+        ASSERT_EQ(RunAndWait(L"reg.exe add " + strKey + L" /v InstallLocation /d " + c.installLocation + L" /f"), 0u);
+    }
+    if (c.packageAt)
+    {
+        Copy(Package(L"new.msi"), c.packageAt);
+    }
+
+    ASSERT_TRUE(RunUpdater(c.arguments)) << "the window did not close by itself";
+    EXPECT_EQ(RunLog(), c.log);
+    EXPECT_EQ(Installed(kNew), c.newFile != nullptr);
+    if (c.newFile)
+    {
+        EXPECT_TRUE(Exists(c.newFile));
+    }
 }
 
-TEST_F(EndToEnd, PackagePathWithBlanks)
-{
-    PrepareInstalledMachine();
-    CopyPackage(Package(L"new.msi"), L"C:\\Temp dir\\Vimo Lumet 4.0.msi");
-    ASSERT_TRUE(RunUpdater(L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" ignored.msi"));
+const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
 
-    EXPECT_TRUE(Installed(kNewCode));
-    EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
-    EXPECT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EndToEndRun,
+    ::testing::Values(
+        RunCase{"NothingInstalled", false, nullptr, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
+                L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt", std::string("Run Lumet\r\n") + kDefaultExe},
+        RunCase{"PackagePathWithBlanks", true, nullptr, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
+                L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
+        RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
+        RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"C:\\Temp\\new.msi",
+                L"C:\\Temp\\new.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
-TEST_F(EndToEnd, PackageThatIsNotAnInstallerPackage)
+TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
 {
-    CopyPackage(FakeAppPath(), L"C:\\Temp\\VimoSetup.exe");
+    Copy(FakeAppPath(), L"C:\\Temp\\VimoSetup.exe");
     ASSERT_TRUE(RunUpdater(L"C:\\Temp\\VimoSetup.exe"));
-
-    const std::optional<std::string> setup = WaitForFile(L"C:\\Temp\\VimoSetup.exe.started");
-    ASSERT_TRUE(setup.has_value()) << "the package was not run";
-    EXPECT_EQ(*setup, "C:\\Temp\\VimoSetup.exe /silent");
-    EXPECT_FALSE(Installed(kNewCode));
-    EXPECT_EQ(RunLog(), "Run Lumet\r\n" + Utf8(kDefaultExe));
+    EXPECT_EQ(WaitForFile(L"C:\\Temp\\VimoSetup.exe.started"), "C:\\Temp\\VimoSetup.exe /silent");
+    EXPECT_FALSE(Installed(kNew));
+    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
 }
 
-TEST_F(EndToEnd, NoArgument)
+TEST(EndToEnd, OldLogsArePrunedAtStart)
 {
-    PrepareInstalledMachine();
-    ASSERT_TRUE(RunUpdater(L""));
-
-    // The removal ran; nothing could be installed from an empty path, and the
-    // launch tried the old install folder all the same.
-    EXPECT_FALSE(Installed(kInstalledCode));
-    EXPECT_FALSE(Installed(kNewCode));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
-    EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
-}
-
-TEST_F(EndToEnd, InstallLocationWithoutTrailingBackslash)
-{
-    PrepareInstalledMachine();
-    SetRegString(HKEY_LOCAL_MACHINE, kUninstallRoot + std::wstring(kInstalledCode), L"InstallLocation", L"C:\\Apps\\Vimo");
-    CopyPackage(Package(L"new.msi"), L"C:\\Temp\\new.msi");
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
-
-    // The folder is used as it is: the installer takes it as INSTALLDIR, the
-    // launch joins it without a separator.
-    EXPECT_TRUE(Installed(kNewCode));
-    EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe");
-}
-
-TEST_F(EndToEnd, OldLogsArePrunedAtStart)
-{
-    MakeFolders(LogFolder() + L"\\archive");
-    const SYSTEMTIME stNow = [] {
-        SYSTEMTIME st;
-        ::GetSystemTime(&st);
-        return st;
-    }();
+    SYSTEMTIME stNow;
+    ::GetSystemTime(&stNow);
     const struct
     {
         const wchar_t* name;
-        long long nAgeDays;
+        int nAgeDays;
         bool bKept;
-    } files[] = {
-        {L"Vimo_LumetUpdate20200101_000000.log", 40, false},
-        {L"notes.txt", 17, false},
-        {L"archive\\Vimo_LumetUpdate20190101_000000.log", 400, false},
-        {L"Vimo_LumetUpdate_young.log", 3, true},
-        {L".keep", 90, true},
-    };
+    } files[] = {{L"Vimo_LumetUpdate20200101_000000.log", 40, false}, {L"notes.txt", 17, false},
+                 {L"archive\\old.log", 400, false}, {L"young.log", 3, true}, {L".keep", 90, true}};
+    MakeFolders(LogFolder() + L"\\archive");
     for (const auto& f : files)
     {
         WriteBytes(LogFolder() + L"\\" + f.name, "old");
-        SetLastWriteTime(LogFolder() + L"\\" + f.name, AddSeconds(stNow, -f.nAgeDays * 86400));
+        SetLastWriteTime(LogFolder() + L"\\" + f.name, AddSeconds(stNow, -f.nAgeDays * 86400LL));
     }
-
     ASSERT_TRUE(RunUpdater(L""));
     for (const auto& f : files)
         EXPECT_EQ(Exists(LogFolder() + L"\\" + f.name), f.bKept) << Utf8(f.name);
-    EXPECT_TRUE(IsFolder(LogFolder() + L"\\archive"));
 }
 
-TEST_F(EndToEnd, LockedAndProtectedFilesInTheDataFolder)
+TEST(EndToEnd, LockedAndProtectedFilesInTheDataFolderAreHandedOver)
 {
     PrepareInstalledMachine();
     MakeFolders(DataFolder() + L"\\Log");
     WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
     WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
     WriteBytes(DataFolder() + L"\\locked.dat", "locked");
-    // Held open without FILE_SHARE_DELETE for the whole run.
     HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(hLocked, INVALID_HANDLE_VALUE);
-
-    CopyPackage(Package(L"new.msi"), L"C:\\Temp\\new.msi");
+                                   OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
     const bool bEnded = RunUpdater(L"C:\\Temp\\new.msi");
     ::CloseHandle(hLocked);
     ASSERT_TRUE(bEnded);
@@ -330,26 +254,10 @@ TEST_F(EndToEnd, LockedAndProtectedFilesInTheDataFolder)
     EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
     EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
     EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
-    EXPECT_FALSE(Exists(DataFolder() + L"\\settings.dat"));
     EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
-
-    // Both are handed over for deletion at the next restart.
-    HKEY hKey = nullptr;
-    std::wstring all;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &hKey) ==
-        ERROR_SUCCESS)
-    {
-        std::vector<wchar_t> data(65536);
-        DWORD cb = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        if (::RegQueryValueExW(hKey, L"PendingFileRenameOperations", nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(data.data()), &cb) == ERROR_SUCCESS)
-            all.assign(data.data(), cb / sizeof(wchar_t));
-        ::RegCloseKey(hKey);
-    }
-    // The entries are NUL-separated; shown with a bar in their place.
-    for (wchar_t& ch : all)
-        ch = ch == L'\0' ? L'|' : ch;
-    EXPECT_NE(all.find(DataFolder() + L"\\locked.dat"), std::wstring::npos) << Utf8(all);
-    EXPECT_NE(all.find(DataFolder() + L"\\Log|"), std::wstring::npos) << Utf8(all);
+    const std::wstring pending = RegText(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                                         L"PendingFileRenameOperations") + L"|";
+    EXPECT_NE(pending.find(DataFolder() + L"\\locked.dat|"), std::wstring::npos) << Utf8(pending);
+    EXPECT_NE(pending.find(DataFolder() + L"\\Log|"), std::wstring::npos) << Utf8(pending);
 }
 }
