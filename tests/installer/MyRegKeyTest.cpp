@@ -1,196 +1,74 @@
-#include "RegistryFixture.h"
-#include "TestSupport.h"
-
 #include "installer/MyRegKey.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
-#include <functional>
 #include <string_view>
+#include <utility>
 
-using namespace std::string_literals;
+using namespace std::string_view_literals;
 
 namespace
 {
-const std::wstring kTestKey = L"SOFTWARE\\LumetTests\\MyRegKey";
-const std::wstring kTestRoot = L"SOFTWARE\\LumetTests";
-const std::wstring kAsPassed = L"as passed";
+const std::wstring kTestKey = L"SOFTWARE\\LumetTests";
 
-std::string Bytes(std::wstring_view text)
+struct Case
 {
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
-struct ValueCase
-{
-    const char* pszLabel;
-    bool bWritten;
-    DWORD dwType;
-    std::string data;
+    const wchar_t* pszName; // also the label
+    DWORD dwType;           // REG_NONE: not written
+    std::wstring_view data;
+    DWORD dwLaterType; // REG_NONE: unchanged between the two reads
+    std::wstring_view later;
     LONG lExpected;
-    std::wstring strExpected; // the text read; on a nonzero result the string as passed
+    const wchar_t* pszExpected; // null: the value as passed
 };
+const Case* g_pCase = nullptr; // cleared by the first read
 
-TEST(MyRegKeyTest, QueryStringValueReadsEachStoredShape)
+// Stores the data exactly as given: no terminating NUL is added.
+void SetValue(const wchar_t* pszName, DWORD dwType, std::wstring_view data)
 {
-    const std::wstring strLong(5000, L'x');
-    const DWORD dwNumber = 0x636261; // the bytes of "abc" and a NUL, as a number
-    const ValueCase cases[] = {
-        {"text with its NUL", true, REG_SZ, Bytes(L"abc\0"s), 0, L"abc"},
-        {"zero bytes", true, REG_SZ, "", 0, L""},
-        {"only a NUL", true, REG_SZ, Bytes(L"\0"s), 0, L""},
-        {"no terminating NUL", true, REG_SZ, Bytes(L"abc"), 0, L"abc"},
-        {"odd byte count", true, REG_SZ, Bytes(L"abc") + "d", 0, L"abc"},
-        {"embedded NUL", true, REG_SZ, Bytes(L"ab\0cd\0"s), 0, L"ab"},
-        {"expandable, not expanded", true, REG_EXPAND_SZ, Bytes(L"%SystemRoot%\\Vimo\\\0"s), 0, L"%SystemRoot%\\Vimo\\"},
-        {"longer than any fixed buffer", true, REG_SZ, Bytes(strLong + L'\0'), 0, strLong},
-        {"DWORD", true, REG_DWORD, std::string(reinterpret_cast<const char*>(&dwNumber), 4), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"multi-string", true, REG_MULTI_SZ, Bytes(L"a\0b\0\0"s), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"missing", false, REG_SZ, "", ERROR_FILE_NOT_FOUND, kAsPassed},
-    };
-
-    ScratchRegKey scratch(HKEY_LOCAL_MACHINE, kTestKey, kTestRoot);
-    for (const ValueCase& c : cases)
-    {
-        SCOPED_TRACE(c.pszLabel);
-        if (c.bWritten)
-            scratch.SetRaw(L"Value", c.dwType, c.data.data(), static_cast<DWORD>(c.data.size()));
-
-        CMyRegKey key;
-        ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
-        std::wstring value = kAsPassed;
-        EXPECT_EQ(key.QueryStringValue(L"Value", value), c.lExpected);
-        EXPECT_EQ(value, c.strExpected);
-
-        if (c.bWritten)
-            scratch.DeleteValue(L"Value");
-    }
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), pszName, dwType, data.data(),
+                                static_cast<DWORD>(data.size() * sizeof(wchar_t))), ERROR_SUCCESS);
 }
 
-// Changes the value between the two reads of QueryStringValue, through the
-// reader seam; both reads still go to the real registry.
-struct Race
-{
-    std::function<void()> change;
-    int nReads = 0;
-};
-Race* g_pRace = nullptr;
-
+// Reads the real registry and changes the value after the first read.
 LONG WINAPI RacingQuery(HKEY hKey, LPCWSTR pszName, LPDWORD pReserved, LPDWORD pType, LPBYTE pData, LPDWORD pcbData)
 {
     const LONG lResult = ::RegQueryValueExW(hKey, pszName, pReserved, pType, pData, pcbData);
-    if (++g_pRace->nReads == 1)
-        g_pRace->change();
+    const Case* pCase = std::exchange(g_pCase, nullptr);
+    if (pCase && pCase->dwLaterType != REG_NONE)
+        SetValue(pszName, pCase->dwLaterType, pCase->later);
     return lResult;
 }
 
-struct RaceCase
+TEST(MyRegKeyTest, QueryStringValueReadsStringsAndLeavesTheValueOnEveryError)
 {
-    const char* pszLabel;
-    DWORD dwFirstType;
-    std::string first;
-    bool bDeleted; // the value is gone at the second read
-    DWORD dwSecondType;
-    std::string second;
-    LONG lExpected;
-    std::wstring strExpected;
-};
-
-TEST(MyRegKeyTest, QueryStringValueReturnsTheSecondReadsOutcome)
-{
-    const DWORD dwNumber = 1;
-    const RaceCase cases[] = {
-        {"grows", REG_SZ, Bytes(L"abc\0"s), false, REG_SZ, Bytes(L"abcdefgh\0"s), ERROR_MORE_DATA, kAsPassed},
-        {"grows from zero bytes", REG_SZ, "", false, REG_SZ, Bytes(L"abc\0"s), ERROR_MORE_DATA, kAsPassed},
-        {"shrinks", REG_SZ, Bytes(L"abcdef\0"s), false, REG_SZ, Bytes(L"ab\0"s), 0, L"ab"},
-        {"turns into a DWORD", REG_SZ, Bytes(L"abc\0"s), false, REG_DWORD,
-         std::string(reinterpret_cast<const char*>(&dwNumber), 4), ERROR_INVALID_PARAMETER, kAsPassed},
-        {"is deleted", REG_SZ, Bytes(L"abc\0"s), true, REG_SZ, "", ERROR_FILE_NOT_FOUND, kAsPassed},
+    // The DWORDs are the bytes of "ab": read as text, they would give "ab".
+    const Case cases[] = {
+        {L"no NUL", REG_SZ, L"abc"sv, REG_NONE, {}, 0, L"abc"},
+        {L"embedded NUL", REG_SZ, L"ab\0cd\0"sv, REG_NONE, {}, 0, L"ab"},
+        {L"zero bytes", REG_SZ, L""sv, REG_NONE, {}, 0, L""},
+        {L"not expanded", REG_EXPAND_SZ, L"%SystemRoot%\\Vimo\0"sv, REG_NONE, {}, 0, L"%SystemRoot%\\Vimo"},
+        {L"DWORD", REG_DWORD, L"ab"sv, REG_NONE, {}, ERROR_INVALID_PARAMETER, nullptr},
+        {L"missing", REG_NONE, {}, REG_NONE, {}, ERROR_FILE_NOT_FOUND, nullptr},
+        {L"grows from zero bytes", REG_SZ, L""sv, REG_SZ, L"abc\0"sv, ERROR_MORE_DATA, nullptr},
+        {L"turns into a DWORD", REG_SZ, L"abc\0"sv, REG_DWORD, L"ab"sv, ERROR_INVALID_PARAMETER, nullptr},
     };
-
-    ScratchRegKey scratch(HKEY_LOCAL_MACHINE, kTestKey, kTestRoot);
-    for (const RaceCase& c : cases)
+    g_pfnRegQueryValueExW = &RacingQuery;
+    for (const Case& c : cases)
     {
-        SCOPED_TRACE(c.pszLabel);
-        scratch.SetRaw(L"Value", c.dwFirstType, c.first.data(), static_cast<DWORD>(c.first.size()));
-
-        Race race;
-        race.change = [&] {
-            if (c.bDeleted)
-                scratch.DeleteValue(L"Value");
-            else
-                scratch.SetRaw(L"Value", c.dwSecondType, c.second.data(), static_cast<DWORD>(c.second.size()));
-        };
-        g_pRace = &race;
-        g_pfnRegQueryValueExW = &RacingQuery;
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszName)));
+        if (c.dwType != REG_NONE)
+            SetValue(c.pszName, c.dwType, c.data);
+        g_pCase = &c;
 
         CMyRegKey key;
-        ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
-        std::wstring value = kAsPassed;
-        const LONG lResult = key.QueryStringValue(L"Value", value);
-        g_pfnRegQueryValueExW = &::RegQueryValueExW;
-        g_pRace = nullptr;
-
-        EXPECT_EQ(race.nReads, 2);
-        EXPECT_EQ(lResult, c.lExpected);
-        EXPECT_EQ(value, c.strExpected);
-        if (!c.bDeleted)
-            scratch.DeleteValue(L"Value");
+        EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
+        std::wstring value = L"as passed";
+        EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.lExpected);
+        EXPECT_EQ(value, c.pszExpected ? c.pszExpected : L"as passed");
     }
-}
-
-TEST(MyRegKeyTest, OpensForReadingOnlyAndWithoutARegistryView)
-{
-    ScratchRegKey scratch(HKEY_LOCAL_MACHINE, kTestKey, kTestRoot);
-    scratch.SetString(L"Value", L"abc");
-
-    CMyRegKey key;
-    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, (kTestKey + L"\\").c_str()), ERROR_SUCCESS);
-    EXPECT_EQ(key.m_bOpen, 1);
-    const wchar_t szNew[] = L"new";
-    EXPECT_EQ(::RegSetValueExW(key.m_hKey, L"Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(szNew), sizeof(szNew)),
-              ERROR_ACCESS_DENIED);
-
-    // A key of the 32-bit view is found by naming WOW6432Node in the path,
-    // and only so: no view flag redirects the plain path.
-    ScratchRegKey view(HKEY_LOCAL_MACHINE, L"SOFTWARE\\LumetTestsView", L"SOFTWARE\\WOW6432Node\\LumetTestsView",
-                       KEY_WOW64_32KEY);
-    CMyRegKey named;
-    EXPECT_EQ(named.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\WOW6432Node\\LumetTestsView"), ERROR_SUCCESS);
-    CMyRegKey plain;
-    EXPECT_EQ(plain.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\LumetTestsView"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(plain.m_bOpen, 0);
-    EXPECT_EQ(plain.m_hKey, nullptr);
-    std::wstring value = kAsPassed;
-    EXPECT_NE(plain.QueryStringValue(L"Value", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, kAsPassed);
-}
-
-TEST(MyRegKeyTest, AKeyIsClosedExactlyOnce)
-{
-    ScratchRegKey scratch(HKEY_LOCAL_MACHINE, kTestKey, kTestRoot);
-    scratch.SetString(L"Value", L"abc");
-
-    CMyRegKey other;
-    {
-        CMyRegKey key;
-        ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
-        const HKEY hClosed = key.m_hKey;
-        key.Close();
-        EXPECT_EQ(key.m_bOpen, 0);
-
-        // The freed handle value is handed out again, so closing it a second
-        // time would close the other object's key.
-        ASSERT_EQ(other.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
-        ASSERT_EQ(other.m_hKey, hClosed) << "the handle value was not reused: a second close would go unseen";
-
-        key.Close();
-        EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, (kTestKey + L"\\missing").c_str()), ERROR_FILE_NOT_FOUND);
-        EXPECT_EQ(key.m_bOpen, 0);
-    } // destroyed after a second Close and a failed Open
-
-    std::wstring value;
-    EXPECT_EQ(other.QueryStringValue(L"Value", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, L"abc");
+    g_pfnRegQueryValueExW = &::RegQueryValueExW;
+    ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
 }
 }
