@@ -16,19 +16,33 @@ namespace
 {
 std::atomic<int> g_nScratchSerial{0};
 SYSTEMTIME g_stFixed = {};
-
 void WINAPI FixedGetSystemTime(LPSYSTEMTIME pst) { *pst = g_stFixed; }
+
+// Starts a command line; false when it could not. The process handle may be
+// null even then: Wine gives none for a Unix program.
+bool StartProcess(const std::wstring& strCommandLine, HANDLE& hProcess)
+{
+    std::vector<wchar_t> cmd(strCommandLine.begin(), strCommandLine.end());
+    cmd.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    const bool bStarted = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    if (pi.hThread)
+        ::CloseHandle(pi.hThread);
+    hProcess = pi.hProcess;
+    return bStarted;
+}
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& strName)
+    : m_strPath(L"C:\\lumet-tests\\" + strName + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++g_nScratchSerial))
 {
-    m_strPath = L"C:\\lumet-tests\\" + strName + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++g_nScratchSerial);
     std::error_code ec;
     fs::remove_all(m_strPath, ec);
     fs::create_directories(m_strPath, ec);
-    if (ec)
-        ADD_FAILURE() << "cannot create scratch folder: " << ec.message();
+    EXPECT_FALSE(ec) << "cannot create scratch folder: " << ec.message();
 }
 
 ScratchFolder::~ScratchFolder()
@@ -37,17 +51,13 @@ ScratchFolder::~ScratchFolder()
     fs::remove_all(m_strPath, ec);
 }
 
-std::wstring ScratchFolder::operator/(const std::wstring& strRelative) const
-{
-    return m_strPath + L"\\" + strRelative;
-}
+std::wstring ScratchFolder::operator/(const std::wstring& strRelative) const { return m_strPath + L"\\" + strRelative; }
 
 void WriteBytes(const std::wstring& strPath, const std::string& bytes)
 {
     std::ofstream out(fs::path(strPath), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        ADD_FAILURE() << "cannot write " << fs::path(strPath).string();
+    EXPECT_TRUE(out.good()) << "cannot write " << Utf8(strPath);
 }
 
 std::string ReadBytes(const std::wstring& strPath)
@@ -56,10 +66,7 @@ std::string ReadBytes(const std::wstring& strPath)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::wstring& strPath)
-{
-    return ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::wstring& strPath) { return ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::wstring& strPath)
 {
@@ -71,8 +78,7 @@ void MakeFolders(const std::wstring& strPath)
 {
     std::error_code ec;
     fs::create_directories(strPath, ec);
-    if (ec)
-        ADD_FAILURE() << "cannot create " << fs::path(strPath).string() << ": " << ec.message();
+    EXPECT_FALSE(ec) << "cannot create " << Utf8(strPath) << ": " << ec.message();
 }
 
 SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second)
@@ -101,9 +107,7 @@ SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds)
     u.LowPart = ft.dwLowDateTime;
     u.HighPart = ft.dwHighDateTime;
     u.QuadPart += static_cast<unsigned long long>(nSeconds * 10000000LL);
-    FILETIME moved;
-    moved.dwLowDateTime = u.LowPart;
-    moved.dwHighDateTime = u.HighPart;
+    const FILETIME moved = {u.LowPart, u.HighPart};
     SYSTEMTIME result = {};
     EXPECT_TRUE(::FileTimeToSystemTime(&moved, &result));
     return result;
@@ -113,7 +117,7 @@ void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
 {
     HANDLE h = ::CreateFileW(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot open " << fs::path(strPath).string();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot open " << Utf8(strPath);
     const FILETIME ft = ToFileTime(st);
     EXPECT_TRUE(::SetFileTime(h, nullptr, nullptr, &ft));
     ::CloseHandle(h);
@@ -125,10 +129,7 @@ FixedClock::FixedClock(const SYSTEMTIME& st)
     g_pfnGetSystemTime = &FixedGetSystemTime;
 }
 
-FixedClock::~FixedClock()
-{
-    g_pfnGetSystemTime = &::GetSystemTime;
-}
+FixedClock::~FixedClock() { g_pfnGetSystemTime = &::GetSystemTime; }
 
 LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log")
 {
@@ -136,31 +137,13 @@ LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log"
     EXPECT_NE(OpenLog(m_strPath.c_str()), INVALID_HANDLE_VALUE);
 }
 
-LogCapture::~LogCapture()
-{
-    CloseLog();
-}
+LogCapture::~LogCapture() { CloseLog(); }
 
-std::string LogCapture::Bytes() const
-{
-    // The log denies other writers but lets readers in.
-    HANDLE h = ::CreateFileW(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes;
-    char buffer[4096];
-    DWORD cb = 0;
-    while (::ReadFile(h, buffer, sizeof(buffer), &cb, nullptr) && cb > 0)
-        bytes.append(buffer, cb);
-    ::CloseHandle(h);
-    return bytes;
-}
+// The log denies other writers but lets readers in, which ifstream is.
+std::string LogCapture::Bytes() const { return ReadBytes(m_strPath); }
 
 std::string Utf8(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
     const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
@@ -172,8 +155,7 @@ std::string ResourceBytes(UINT nId)
     HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
     if (!hRes)
         return std::string();
-    const char* p = static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes)));
-    return std::string(p, ::SizeofResource(nullptr, hRes));
+    return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))), ::SizeofResource(nullptr, hRes));
 }
 
 std::string UnixPathOf(const std::wstring& strPath)
@@ -181,33 +163,10 @@ std::string UnixPathOf(const std::wstring& strPath)
     using PfnUnixName = char*(CDECL*)(LPCWSTR);
     auto pfn = reinterpret_cast<PfnUnixName>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!pfn)
-        return std::string();
-    char* psz = pfn(strPath.c_str());
-    if (!psz)
-        return std::string();
-    std::string result(psz);
+    char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
+    const std::string result = psz ? psz : "";
     ::HeapFree(::GetProcessHeap(), 0, psz);
     return result;
-}
-
-DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
-{
-    std::vector<wchar_t> cmd(strCommandLine.begin(), strCommandLine.end());
-    cmd.push_back(L'\0');
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return static_cast<DWORD>(-1);
-    DWORD dwExit = static_cast<DWORD>(-1);
-    if (::WaitForSingleObject(pi.hProcess, dwTimeoutMs) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        ADD_FAILURE() << "process did not end in time";
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return dwExit;
 }
 
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
@@ -216,31 +175,19 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     const std::string link = UnixPathOf(strLink);
     if (target.empty() || link.empty())
         return false;
-    std::wstring command = L"Z:\\bin\\ln -s \"";
-    command.append(target.begin(), target.end());
-    command += L"\" \"";
-    command.append(link.begin(), link.end());
-    command += L"\"";
-
     // A Unix program started by Wine gives no handle that can be waited on:
     // watch for the link instead.
-    std::vector<wchar_t> cmd(command.begin(), command.end());
-    cmd.push_back(L'\0');
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    if (pi.hThread)
-        ::CloseHandle(pi.hThread);
-    if (pi.hProcess)
-        ::CloseHandle(pi.hProcess);
-    for (int i = 0; i < 100; ++i)
+    HANDLE h = nullptr;
+    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + std::wstring(target.begin(), target.end()) + L"\" \"" +
+                                           std::wstring(link.begin(), link.end()) + L"\"",
+                                       h);
+    if (h)
+        ::CloseHandle(h);
+    for (int i = 0; bStarted && i < 100; ++i, ::Sleep(50))
     {
         const DWORD dw = ::GetFileAttributesW(strLink.c_str());
         if (dw != INVALID_FILE_ATTRIBUTES)
             return (dw & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        ::Sleep(50);
     }
     return false;
 }
@@ -248,24 +195,30 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
 std::wstring TestProgramFolder()
 {
     wchar_t szPath[MAX_PATH * 4] = {};
-    const DWORD n = ::GetModuleFileNameW(nullptr, szPath, static_cast<DWORD>(sizeof(szPath) / sizeof(szPath[0])));
-    std::wstring strPath(szPath, n);
+    const std::wstring strPath(szPath, ::GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4));
     return strPath.substr(0, strPath.rfind(L'\\'));
 }
 
-std::wstring FakeAppPath()
-{
-    return TestProgramFolder() + L"\\lumet_fake_app.exe";
-}
+std::wstring FakeAppPath() { return TestProgramFolder() + L"\\lumet_fake_app.exe"; }
 
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs)
 {
-    const ULONGLONG tEnd = ::GetTickCount64() + dwTimeoutMs;
-    do
-    {
+    for (const ULONGLONG tEnd = ::GetTickCount64() + dwTimeoutMs; ::GetTickCount64() < tEnd; ::Sleep(20))
         if (Exists(strPath))
             return ReadBytes(strPath);
-        ::Sleep(20);
-    } while (::GetTickCount64() < tEnd);
     return std::nullopt;
+}
+
+DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
+{
+    HANDLE h = nullptr;
+    if (!StartProcess(strCommandLine, h) || !h)
+        return static_cast<DWORD>(-1);
+    DWORD dwExit = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(h, dwTimeoutMs) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(h, &dwExit);
+    else
+        ADD_FAILURE() << "process did not end in time: " << Utf8(strCommandLine);
+    ::CloseHandle(h);
+    return dwExit;
 }
