@@ -181,24 +181,24 @@ LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
 
 void CLumetUpdateDlg::StartRemoveThread()
 {
-    if (m_pRemoveThread)
-        return;
-    m_pRemoveThread = CWorkerThread::BeginSuspended(&RemoveThreadProc, this);
-    if (m_pRemoveThread)
-    {
-        m_pRemoveThread->Resume();
-        m_evStart.SetEvent();
-    }
+    StartWorker(m_pRemoveThread, &RemoveThreadProc);
 }
 
 void CLumetUpdateDlg::StartInstallThread()
 {
-    if (m_pInstallThread)
+    StartWorker(m_pInstallThread, &InstallThreadProc);
+}
+
+void CLumetUpdateDlg::StartWorker(std::unique_ptr<CWorkerThread>& pThread, CWorkerThread::PfnThreadProc pfnProc)
+{
+    // Once per phase. The worker waits for the start signal before anything
+    // else, so no work begins before the thread object is stored here.
+    if (pThread)
         return;
-    m_pInstallThread = CWorkerThread::BeginSuspended(&InstallThreadProc, this);
-    if (m_pInstallThread)
+    pThread = CWorkerThread::BeginSuspended(pfnProc, this);
+    if (pThread)
     {
-        m_pInstallThread->Resume();
+        pThread->Resume();
         m_evStart.SetEvent();
     }
 }

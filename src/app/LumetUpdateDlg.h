@@ -60,6 +60,8 @@ private:
     void OnClose();
     LRESULT OnRemovalDone(WPARAM wParam, LPARAM lParam);
 
+    void StartWorker(std::unique_ptr<CWorkerThread>& pThread, CWorkerThread::PfnThreadProc pfnProc);
+
     // Waits until the thread has ended while still handling this window's
     // messages, then handles those already queued.
     void WaitHandlingMessages(HANDLE hThread);
