@@ -1,98 +1,83 @@
-// The one test file that needs the real ProductList::UninstallProduct; until
-// it is in the tree, UninstallProductStandIn.cpp takes its place.
-
 #include "CleanupTestSupport.h"
-#include "TestSupport.h"
 
+#include "installer/MyRegKey.h"
 #include "installer/ProcessRunner.h"
 #include "resources/ProductList.h"
 #include "win/Com.h"
 
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
+#include <utility>
 #include <vector>
 
 namespace
 {
-// Every command as it would be run, and whether the clean-up had already
-// happened when it came.
-std::vector<std::wstring> g_vecCommands;
-std::vector<bool> g_vecCleanedUpBefore;
+// Every command as it would be run, with the number of leftovers recorded by
+// then: none until the clean-up has run.
 const ProductList* g_pList = nullptr;
+std::vector<std::pair<std::wstring, size_t>> g_vecRuns;
 
-bool RecordCommand(const std::wstring& strCommandLine)
+bool RecordRun(const std::wstring& strCommandLine)
 {
-    g_vecCommands.push_back(strCommandLine);
-    g_vecCleanedUpBefore.push_back(!g_pList->m_vecFoundPaths.empty() ||
-                                   !Exists(LeftoverMachine::kDataFolder + L"\\settings.xml"));
-    return g_vecCommands.size() > 1; // the first installer "cannot be started": the loop goes on
+    g_vecRuns.emplace_back(strCommandLine, g_pList->m_vecFoundPaths.size());
+    return false; // no installer could be started: the loop goes on all the same
 }
 
 class RemoveEarlierVersionsTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        g_vecCommands.clear();
-        g_vecCleanedUpBefore.clear();
-        g_pList = &m_list;
-        g_pfnRunCommandLine = &RecordCommand;
-    }
+    void SetUp() override { g_pfnRunCommandLine = &RecordRun; }
     void TearDown() override { g_pfnRunCommandLine = &RunCommandLine; }
-
-    // One quiet removal per code, in this order, then exactly one clean-up.
-    void ExpectRemovalsThenOneCleanUp(const std::vector<std::wstring>& codes)
-    {
-        ASSERT_EQ(g_vecCommands.size(), codes.size());
-        for (size_t i = 0; i < codes.size(); ++i)
-        {
-            const std::wstring& strCommand = g_vecCommands[i];
-            EXPECT_TRUE(strCommand.starts_with(L"MsiExec.exe /X" + codes[i] + L" /quiet /lv \"")) << Utf8(strCommand);
-            EXPECT_NE(strCommand.find(L"\\VimoLog\\VimoLumet"), std::wstring::npos) << Utf8(strCommand);
-            EXPECT_TRUE(strCommand.ends_with(L".log\"")) << Utf8(strCommand);
-            EXPECT_FALSE(g_vecCleanedUpBefore[i]) << i;
-        }
-        EXPECT_EQ(m_list.m_vecFoundPaths, m_machine.ExpectedFoundPaths()); // recorded once, so cleaned up once
-        EXPECT_TRUE(IsEmptyFolder(LeftoverMachine::kDataFolder));
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, LeftoverMachine::kUserKey));
-    }
-
-    CComInit m_com;
-    LeftoverMachine m_machine;
-    ProductList m_list;
 };
 
-TEST_F(RemoveEarlierVersionsTest, ShippedReleasesAreRemovedInListOrderThenCleanedUpOnce)
+// On a machine with what the uninstallers leave behind, with the shipped list
+// and then with an empty one; the clean-up driver runs for real.
+TEST_F(RemoveEarlierVersionsTest, ListedReleasesAreRemovedInOrderThenTheLeftoversCleanedUpOnce)
 {
-    std::vector<std::wstring> codes;
-    for (const ProductEntry& entry : m_list.m_vecProducts)
-        codes.push_back(entry.strProductCode);
-    ASSERT_EQ(codes.size(), 8u);
+    const std::wstring strMenu = L"\\Microsoft\\Windows\\Start Menu\\Programs\\";
+    const std::wstring strUserMenu = L"C:\\users\\Lumet-Driver\\AppData\\Roaming" + strMenu;
+    const std::wstring strData = L"C:\\ProgramData\\Vimo\\VimoLumet";
+    const PlantedPath profile{L"C:\\users\\Lumet-Driver"}, data{L"C:\\ProgramData\\Vimo"},
+        commonMenu{L"C:\\ProgramData" + strMenu + L"Vimo"};
+    for (const std::wstring& strFile :
+         {profile.strPath + L"\\Desktop\\VimoLumet.lnk", commonMenu.strPath + L"\\VimoLumet.lnk",
+          strUserMenu + L"Vimo\\VimoLumet Help.lnk", strUserMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk",
+          strData + L"\\settings.xml", strData + L"\\Cache\\a.bin"})
+        PlantFile(strFile);
+    for (const wchar_t* pszKey : {L"Software\\Vimo\\Lumet", L"Software\\Vimo\\Lumet\\Recent", L"Software\\Vimo\\Keep"})
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
+    // Desktop, common start menu, per-user Programs, per-user Startup.
+    const std::vector<std::wstring> recorded = {
+        L"c:\\users\\lumet-driver\\desktop\\vimolumet.lnk", commonMenu.strPath + L"\\vimolumet.lnk",
+        strUserMenu + L"Vimo\\vimolumet help.lnk", strUserMenu + L"Startup\\Vimo\\vimolumet tray.lnk"};
 
-    m_list.RemoveEarlierVersions();
+    CComInit com;
+    for (const bool bEmpty : {false, true})
+    {
+        ProductList list;
+        if (bEmpty)
+            list.m_vecProducts.clear();
+        const std::vector<ProductEntry> products = list.m_vecProducts;
+        ASSERT_EQ(products.size(), bEmpty ? 0u : 8u);
+        g_pList = &list;
+        g_vecRuns.clear();
 
-    ExpectRemovalsThenOneCleanUp(codes);
-    ASSERT_EQ(m_list.m_vecProducts.size(), codes.size());
-    for (size_t i = 0; i < codes.size(); ++i)
-        EXPECT_EQ(m_list.m_vecProducts[i].strProductCode, codes[i]);
-}
+        list.RemoveEarlierVersions();
 
-TEST_F(RemoveEarlierVersionsTest, EveryEntryIsRemovedEvenTwiceOrWhenUnknown)
-{
-    const std::wstring strCode = L"{0C6B6A36-7C5E-4F0B-9F39-5A8E3D1E2B11}";
-    const std::wstring strUnknown = L"{00000000-0000-0000-0000-000000000000}";
-    m_list.m_vecProducts.assign(3, ProductEntry{L"Vimo Lumet", L"", strCode, L"", L"", L""});
-    m_list.m_vecProducts[2].strProductCode = strUnknown;
-
-    m_list.RemoveEarlierVersions();
-
-    ExpectRemovalsThenOneCleanUp({strCode, strCode, strUnknown});
-}
-
-TEST_F(RemoveEarlierVersionsTest, EmptyListRunsNoInstallerButStillCleansUp)
-{
-    m_list.m_vecProducts.clear();
-    m_list.RemoveEarlierVersions();
-    ExpectRemovalsThenOneCleanUp({});
+        ASSERT_EQ(g_vecRuns.size(), products.size());
+        for (size_t i = 0; i < products.size(); ++i)
+        {
+            EXPECT_TRUE(g_vecRuns[i].first.starts_with(L"MsiExec.exe /X" + products[i].strProductCode + L" /quiet"))
+                << Utf8(g_vecRuns[i].first);
+            EXPECT_EQ(g_vecRuns[i].second, 0u) << "cleaned up before run " << i;
+        }
+        EXPECT_EQ(list.m_vecFoundPaths, recorded); // the shortcuts stay, so both runs find them
+    }
+    EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
+    EXPECT_NE(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), ERROR_SUCCESS);
+    EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
 }
 }
