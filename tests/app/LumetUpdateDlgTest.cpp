@@ -239,6 +239,22 @@ TEST_F(DialogTest, WindowShowsCaptionStatusAndMarqueeAndIgnoresEnter)
     EXPECT_EQ(run.MessageBoxWindow(), nullptr);
 }
 
+TEST_F(DialogTest, MissingMessagesLeaveTheStatusLineAndTheWarningEmpty)
+{
+    delete g_pMessageTable;
+    g_pMessageTable = new CMultiLanguage; // never loaded: it has no texts
+    m_steps.removal.Shut();
+    DialogRun run(m_steps);
+    EXPECT_EQ(TextOf(::GetDlgItem(run.m_hWnd, IDC_STATUS)), L"");
+    ::PostMessageW(run.m_hWnd, WM_CLOSE, 0, 0);
+    HWND hBox = nullptr;
+    for (int i = 0; i < 500 && !(hBox = run.MessageBoxWindow()); ++i)
+        ::Sleep(10);
+    ASSERT_NE(hBox, nullptr);
+    EXPECT_EQ(TextOf(::GetDlgItem(hBox, 0xFFFF)), L"");
+    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+}
+
 struct CloseCase
 {
     bool bDuringInstall;
