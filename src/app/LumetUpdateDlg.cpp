@@ -51,10 +51,9 @@ BOOL CLumetUpdateDlg::OnInitDialog()
     ::LoadStringW(::GetModuleHandleW(nullptr), IDS_PRODUCT_NAME, szCaption, kCaptionChars);
     ::SetWindowTextW(m_hWnd, szCaption);
 
-    std::wstring strStatus;
     if (HWND hStatus = ::GetDlgItem(m_hWnd, IDC_STATUS))
     {
-        strStatus = CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
+        std::wstring strStatus = CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
         ReplaceAll(strStatus, g_strAppToken, g_strProductName);
         ReplaceAll(strStatus, g_strCompanyToken, g_strCompanyName);
         ::SetWindowTextW(hStatus, strStatus.c_str());

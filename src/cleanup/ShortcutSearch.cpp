@@ -4,6 +4,7 @@
 
 #include "../resources/ProductList.h"
 
+#include "../win/Files.h"
 #include "../win/ScopedHandle.h"
 #include "../win/Text.h"
 
@@ -29,12 +30,6 @@ bool HoldsProductWord(std::wstring_view foldedName) { return foldedName.find(kPr
 bool EndsAsShortcut(std::wstring_view foldedName)
 {
     return foldedName.size() >= kShortcutEnding.size() && LastChars(foldedName, kShortcutEnding.size()) == kShortcutEnding;
-}
-
-bool IsFolder(const std::wstring& strPath)
-{
-    const DWORD dwAttributes = ::GetFileAttributesW(strPath.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The folder that holds the user profiles: the parent of the current user's

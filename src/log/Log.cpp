@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include "../win/Clock.h"
+#include "../win/Files.h"
 
 #include <shlobj.h>
 
@@ -8,14 +9,6 @@ HANDLE g_hLogFile = INVALID_HANDLE_VALUE;
 
 namespace
 {
-bool IsFolder(const std::wstring& strPath)
-{
-    if (strPath.empty())
-        return false;
-    const DWORD dwAttr = ::GetFileAttributesW(strPath.c_str());
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 void EnsureFolder(const std::wstring& strPath)
 {
     if (!IsFolder(strPath))

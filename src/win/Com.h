@@ -23,8 +23,6 @@ public:
     CComInit(const CComInit&) = delete;
     CComInit& operator=(const CComInit&) = delete;
 
-    HRESULT Result() const noexcept { return m_hr; }
-
 private:
     HRESULT m_hr;
 };

@@ -68,12 +68,6 @@ std::string ReadBytes(const std::wstring& strPath)
 
 bool Exists(const std::wstring& strPath) { return ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsFolder(const std::wstring& strPath)
-{
-    const DWORD dw = ::GetFileAttributesW(strPath.c_str());
-    return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void MakeFolders(const std::wstring& strPath)
 {
     std::error_code ec;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/Files.h" // IsFolder
+
 #include <windows.h>
 
 #include <filesystem>
@@ -29,7 +31,6 @@ private:
 void WriteBytes(const std::wstring& strPath, const std::string& bytes);
 std::string ReadBytes(const std::wstring& strPath);
 bool Exists(const std::wstring& strPath);
-bool IsFolder(const std::wstring& strPath);
 void MakeFolders(const std::wstring& strPath);
 
 SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
