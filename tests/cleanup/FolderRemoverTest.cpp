@@ -10,25 +10,13 @@
 
 namespace
 {
-// Whether the path waits in the platform's list of deletions at the next
-// restart: pairs of "\??\<path>" and a target, empty for "delete".
-bool IsPendingDeletion(const std::wstring& strPath)
-{
-    std::vector<wchar_t> data(65536, L'\0');
-    DWORD cbData = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
-    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &cbData);
-    const std::wstring strPairs(data.data(), data.size());
-    return strPairs.find(L"\\??\\" + strPath + std::wstring(2, L'\0')) != std::wstring::npos;
-}
-
 TEST(FolderRemoverTest, TreeGoesButLogFilesStayAndLockedFilesAreHandedOver)
 {
     ScratchFolder folder(L"remover");
     const std::wstring root = folder / L"tree";
     for (const wchar_t* pszFile : {L"a.txt", L".settings", L"sub\\deeper\\b.txt", L"Log\\VimoLog_LumetUpdate_1.log",
                                    L"Log\\other.txt", L"m\\locked.dat", L"m\\z.txt"})
-        PlantFile(root + L"\\" + pszFile);
+        WriteBytes(root + L"\\" + pszFile, "planted");
     // Open without FILE_SHARE_DELETE: the file cannot be deleted now.
     CHandle hLocked(::CreateFileW((root + L"\\m\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
@@ -50,7 +38,7 @@ TEST(FolderRemoverTest, ProgramFilesAndDriveRootsAreRefusedUntouched)
 {
     const wchar_t* const kept[] = {L"C:\\Program Files\\keep.txt", L"C:\\Program Files (x86)\\keep.txt"};
     for (const wchar_t* pszFile : kept)
-        PlantFile(pszFile);
+        WriteBytes(pszFile, "planted");
     const std::wstring strMissing = L"C:\\lumet-tests\\missing";
     const std::pair<std::wstring, int> cases[] = {
         {L"C:\\Program Files\\", CFolderRemover::kRefused}, {L"D:\\PROGRAM FILES (X86)\\", CFolderRemover::kRefused},
@@ -68,8 +56,8 @@ TEST(FolderRemoverTest, LinksAreNeverEntered)
 {
     ScratchFolder victim(L"victim");
     ScratchFolder tree(L"remover-links");
-    PlantFile(victim / L"inner\\precious.dat");
-    PlantFile(tree / L"sub\\a.txt");
+    WriteBytes(victim / L"inner\\precious.dat", "planted");
+    WriteBytes(tree / L"sub\\a.txt", "planted");
     ASSERT_TRUE(MakeFolderLink(tree / L"planted", victim.Path()));
     ASSERT_TRUE(MakeFolderLink(tree / L"sub\\planted", victim.Path()));
 

@@ -45,7 +45,7 @@ TEST_F(RemoveEarlierVersionsTest, ListedReleasesAreRemovedInOrderThenTheLeftover
          {profile.strPath + L"\\Desktop\\VimoLumet.lnk", commonMenu.strPath + L"\\VimoLumet.lnk",
           strUserMenu + L"Vimo\\VimoLumet Help.lnk", strUserMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk",
           strData + L"\\settings.xml", strData + L"\\Cache\\a.bin"})
-        PlantFile(strFile);
+        WriteBytes(strFile, "planted");
     for (const wchar_t* pszKey : {L"Software\\Vimo\\Lumet", L"Software\\Vimo\\Lumet\\Recent", L"Software\\Vimo\\Keep"})
         ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
     // Desktop, common start menu, per-user Programs, per-user Startup.

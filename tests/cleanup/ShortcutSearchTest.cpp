@@ -39,15 +39,15 @@ TEST(ShortcutSearchTest, DesktopsAndStartMenusOfEveryProfile)
     for (const auto& entry : kEntries)
     {
         for (const std::wstring& strFolder : {profile.strPath + L"\\Desktop\\", profile.strPath + strMenu + L"Vimo\\"})
-            entry.bFolder ? MakeFolders(strFolder + entry.name) : PlantFile(strFolder + entry.name);
+            entry.bFolder ? MakeFolders(strFolder + entry.name) : WriteBytes(strFolder + entry.name, "planted");
         if (entry.desktop)
             desktop.push_back(L"c:\\users\\lumet-search\\desktop\\" + std::wstring(entry.desktop));
         if (entry.maker)
             programs.push_back(profile.strPath + strMenu + L"Vimo\\" + entry.maker); // the folder part as it is
     }
-    PlantFile(profile.strPath + strMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk");
+    WriteBytes(profile.strPath + strMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk", "planted");
     for (const std::wstring& strFolder : {std::wstring(L"\\Desktop\\"), strMenu + L"Vimo\\"})
-        PlantFile(dotProfile.strPath + strFolder + L"VimoLumet.lnk");
+        WriteBytes(dotProfile.strPath + strFolder + L"VimoLumet.lnk", "planted");
 
     CComInit com;
     ProductList desktops, menus;

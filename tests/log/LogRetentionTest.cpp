@@ -28,8 +28,6 @@ TEST_P(PruneTest, DeletesFilesOlderThanFifteenWholeDaysAtAnyDepth)
         {L"future.log", -30 * kDay, true},
     };
     ScratchFolder folder(L"prune");
-    MakeFolders(folder / L"sub\\deeper");
-    MakeFolders(folder / L".cache");
     for (const auto& f : files)
     {
         WriteBytes(folder / f.relative, "x");

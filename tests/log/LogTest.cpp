@@ -44,7 +44,6 @@ TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowAFolderChainMadeLevelByLevel)
 {
     FixedClock clock(MakeSystemTime(2021, 3, 5, 7, 8, 9));
     const std::wstring appData = m_folder / L"Local";
-    MakeFolders(appData + L"\\Vimo");
     WriteBytes(appData + L"\\Vimo\\kept.txt", "kept");
 
     EXPECT_EQ(MakeLogFilePathIn(appData), appData + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");

@@ -28,9 +28,13 @@ private:
     std::wstring m_strPath;
 };
 
+// Writes the file, making the folders above it first.
 void WriteBytes(const std::wstring& strPath, const std::string& bytes);
 std::string ReadBytes(const std::wstring& strPath);
 bool Exists(const std::wstring& strPath);
+// Whether the path waits in the platform's list of deletions at the next
+// restart: pairs of "\??\<path>" and a target, empty for "delete".
+bool IsPendingDeletion(const std::wstring& strPath);
 void MakeFolders(const std::wstring& strPath);
 
 SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
