@@ -246,6 +246,7 @@ TEST_F(DialogTest, MissingMessagesLeaveTheStatusLineAndTheWarningEmpty)
     m_steps.removal.Shut();
     DialogRun run(m_steps);
     EXPECT_EQ(TextOf(::GetDlgItem(run.m_hWnd, IDC_STATUS)), L"");
+    WaitFor(L"GetProductCode"); // the removal phase runs, so the close is refused
     ::PostMessageW(run.m_hWnd, WM_CLOSE, 0, 0);
     HWND hBox = nullptr;
     for (int i = 0; i < 500 && !(hBox = run.MessageBoxWindow()); ++i)
