@@ -1,6 +1,6 @@
-#include "LumetUpdateApp.h"
+#include "app/LumetUpdateApp.h"
 
-#include "LumetUpdateDlg.h"
+#include "app/LumetUpdateDlg.h"
 #include "log/Log.h"
 #include "resources/MultiLanguage.h"
 

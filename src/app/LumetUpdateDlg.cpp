@@ -1,5 +1,6 @@
-#include "LumetUpdateDlg.h"
+#include "app/LumetUpdateDlg.h"
 
+#include "installer/LaunchApplication.h"
 #include "resources/MultiLanguage.h"
 #include "resources/ProductList.h"
 #include "resources/resource.h"
@@ -241,6 +242,11 @@ void CLumetUpdateDlg::RunInstallPhase()
     m_progress.SetPos(0);
     m_pSteps->LaunchApplication(*this);
     ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+}
+
+void CLumetUpdateDlg::LaunchApplication()
+{
+    LaunchInstalledApplication(m_strInstallDir);
 }
 
 UINT RemoveThreadProc(void* pParam)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UpdateSteps.h"
+#include "app/UpdateSteps.h"
 #include "win/Dialog.h"
 #include "win/Event.h"
 #include "win/ProgressBar.h"

@@ -1,6 +1,6 @@
-#include "UpdateSteps.h"
+#include "app/UpdateSteps.h"
 
-#include "LumetUpdateDlg.h"
+#include "app/LumetUpdateDlg.h"
 #include "resources/ProductList.h"
 
 std::wstring CUpdateSteps::GetProductCode(ProductList& list) { return list.GetProductCode(); }

@@ -1,7 +1,7 @@
-#include "FolderRemover.h"
+#include "cleanup/FolderRemover.h"
 
-#include "../win/ScopedHandle.h"
-#include "../win/Text.h"
+#include "win/ScopedHandle.h"
+#include "win/Text.h"
 
 #include <windows.h>
 

@@ -3,10 +3,10 @@
 // the per-user registry key is deleted. Every step runs whatever the earlier
 // ones gave; nothing is reported.
 
-#include "FolderRemover.h"
+#include "cleanup/FolderRemover.h"
 
-#include "../installer/MyRegKey.h"
-#include "../resources/ProductList.h"
+#include "installer/MyRegKey.h"
+#include "resources/ProductList.h"
 
 #include <windows.h>
 #include <shlobj.h>

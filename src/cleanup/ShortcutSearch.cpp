@@ -2,11 +2,11 @@
 // start-menu folders of every user profile. Found paths are only recorded in
 // the product list; nothing is deleted here.
 
-#include "../resources/ProductList.h"
+#include "resources/ProductList.h"
 
-#include "../win/Files.h"
-#include "../win/ScopedHandle.h"
-#include "../win/Text.h"
+#include "win/Files.h"
+#include "win/ScopedHandle.h"
+#include "win/Text.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,8 +1,8 @@
-#include "../resources/ProductList.h"
+#include "resources/ProductList.h"
 
-#include "../win/Clock.h"
-#include "../win/Text.h"
-#include "ProcessRunner.h"
+#include "win/Clock.h"
+#include "win/Text.h"
+#include "installer/ProcessRunner.h"
 
 // Removal and installation through the Windows Installer's command line.
 // Commands are built by concatenation, so long paths and long uninstall

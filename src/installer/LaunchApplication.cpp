@@ -1,6 +1,8 @@
-#include "app/LumetUpdateDlg.h"
+#include "installer/LaunchApplication.h"
+
 #include "log/Log.h"
 
+#include <windows.h>
 #include <shellapi.h>
 
 namespace
@@ -9,12 +11,12 @@ const wchar_t kDefaultExecutable[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\
 const wchar_t kRelativeExecutable[] = L"VimoLumet\\VimoLumet.exe";
 }
 
-void CLumetUpdateDlg::LaunchApplication()
+void LaunchInstalledApplication(const std::wstring& strInstallDir)
 {
     // The install folder is expected to end with a backslash; it is joined
     // as it is, so the log shows exactly which path was tried.
-    const std::wstring strPath = m_strInstallDir.empty() ? std::wstring(kDefaultExecutable)
-                                                         : m_strInstallDir + kRelativeExecutable;
+    const std::wstring strPath =
+        strInstallDir.empty() ? std::wstring(kDefaultExecutable) : strInstallDir + kRelativeExecutable;
     WriteLog(L"Run Lumet\r\n");
     WriteLog(strPath.c_str());
     // Not waited for, and a failure shows nothing: the update is over.

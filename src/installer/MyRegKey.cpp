@@ -1,4 +1,4 @@
-#include "MyRegKey.h"
+#include "installer/MyRegKey.h"
 
 #include <algorithm>
 #include <exception>

@@ -28,6 +28,7 @@ public:
     // The value is left exactly as it was passed on every nonzero result.
     LONG QueryStringValue(const wchar_t* pszName, std::wstring& value);
 
+private:
     HKEY m_hKey = nullptr;
     int m_bOpen = 0;
 };

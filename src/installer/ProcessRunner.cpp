@@ -1,6 +1,6 @@
-#include "ProcessRunner.h"
+#include "installer/ProcessRunner.h"
 
-#include "../win/ScopedHandle.h"
+#include "win/ScopedHandle.h"
 
 #include <vector>
 

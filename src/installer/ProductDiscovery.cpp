@@ -1,6 +1,6 @@
-#include "../resources/ProductList.h"
+#include "resources/ProductList.h"
 
-#include "MyRegKey.h"
+#include "installer/MyRegKey.h"
 
 // How the application is installed here: its product code from the maker's
 // installer key, then its install location and uninstall command from its

@@ -1,4 +1,4 @@
-#include "../resources/ProductList.h"
+#include "resources/ProductList.h"
 
 // Every listed release is removed, whether or not it is installed, one
 // installer run after the other; a failed or needless run does not stop the

@@ -1,7 +1,8 @@
-#include "Log.h"
+#include "log/Log.h"
 
-#include "../win/Clock.h"
-#include "../win/Files.h"
+#include "log/LogRetention.h"
+#include "win/Clock.h"
+#include "win/Files.h"
 
 #include <shlobj.h>
 

@@ -33,8 +33,3 @@ void WriteLog(const wchar_t* pszText);
 // the conversion fails); on success pBuffer receives a zero-filled buffer that
 // holds the bytes and at least one NUL, even for an empty text.
 int WideToUtf8(const wchar_t* pszText, std::unique_ptr<char[]>& pBuffer);
-
-// Deletes every file in the folder and below it whose last write is more than
-// 15 whole days old. Names beginning with a full stop are neither deleted nor
-// entered, and links to folders (reparse points) are never entered.
-void PruneOldLogs(const wchar_t* pszFolder);

@@ -1,8 +1,7 @@
-#include "Log.h"
-#include "LogRetention.h"
+#include "log/LogRetention.h"
 
-#include "../win/Clock.h"
-#include "../win/ScopedHandle.h"
+#include "win/Clock.h"
+#include "win/ScopedHandle.h"
 
 #include <ctime>
 #include <string>

@@ -14,3 +14,8 @@ std::optional<int64_t> CalendarTimeOf(const SYSTEMTIME& st);
 // stNow: its age in whole days (truncated toward zero) is greater than 15.
 // A time that cannot be converted is never old enough.
 bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow);
+
+// Deletes every file in the folder and below it whose last write is more than
+// 15 whole days old. Names beginning with a full stop are neither deleted nor
+// entered, and links to folders (reparse points) are never entered.
+void PruneOldLogs(const wchar_t* pszFolder);

@@ -1,9 +1,9 @@
-#include "MultiLanguage.h"
+#include "resources/MultiLanguage.h"
 
-#include "../log/Log.h"
-#include "../win/Com.h"
-#include "../win/Text.h"
-#include "resource.h"
+#include "log/Log.h"
+#include "win/Com.h"
+#include "win/Text.h"
+#include "resources/resource.h"
 
 #include <cwchar>
 #include <new>

@@ -1,6 +1,6 @@
-#include "ProductList.h"
+#include "resources/ProductList.h"
 
-#include "MultiLanguage.h"
+#include "resources/MultiLanguage.h"
 
 ProductList::ProductList()
 {

@@ -1,4 +1,4 @@
-#include "Clock.h"
+#include "win/Clock.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "Dialog.h"
+#include "win/Dialog.h"
 
 INT_PTR CDialogBase::DoModal(HWND hParent)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScopedHandle.h"
+#include "win/ScopedHandle.h"
 
 // An unnamed auto-reset event, initially not signalled.
 class CEvent

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "win/Text.h"
 
 namespace
 {

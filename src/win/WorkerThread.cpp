@@ -1,4 +1,4 @@
-#include "WorkerThread.h"
+#include "win/WorkerThread.h"
 
 #include <process.h>
 

@@ -25,17 +25,11 @@ bool RecordRun(const std::wstring& strCommandLine)
     return false; // no installer could be started: the loop goes on all the same
 }
 
-class RemoveEarlierVersionsTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { g_pfnRunCommandLine = &RecordRun; }
-    void TearDown() override { g_pfnRunCommandLine = &RunCommandLine; }
-};
-
 // On a machine with what the uninstallers leave behind, with the shipped list
 // and then with an empty one; the clean-up driver runs for real.
-TEST_F(RemoveEarlierVersionsTest, ListedReleasesAreRemovedInOrderThenTheLeftoversCleanedUpOnce)
+TEST(RemoveEarlierVersionsTest, ListedReleasesAreRemovedInOrderThenTheLeftoversCleanedUpOnce)
 {
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
     const std::wstring strMenu = L"\\Microsoft\\Windows\\Start Menu\\Programs\\";
     const std::wstring strUserMenu = L"C:\\users\\Lumet-Driver\\AppData\\Roaming" + strMenu;
     const std::wstring strData = L"C:\\ProgramData\\Vimo\\VimoLumet";

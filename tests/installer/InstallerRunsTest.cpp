@@ -42,10 +42,10 @@ TEST(InstallerRunsTest, EachOperationRunsItsOneCommandLine)
     };
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
-    g_pfnRunCommandLine = [](const std::wstring& strCommandLine) {
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const std::wstring& strCommandLine) {
         g_vecRun.push_back(strCommandLine);
         return true;
-    };
+    });
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszLabel);
@@ -61,7 +61,6 @@ TEST(InstallerRunsTest, EachOperationRunsItsOneCommandLine)
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
         EXPECT_EQ(list.m_strInstallPackage, c.pszFolder ? c.pszArgument : L"");
     }
-    g_pfnRunCommandLine = &RunCommandLine;
 }
 
 TEST(RunCommandLineTest, WaitsForACommandOf32766CharactersAndRefusesALongerOne)

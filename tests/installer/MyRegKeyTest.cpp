@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "installer/MyRegKey.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +56,7 @@ TEST(MyRegKeyTest, QueryStringValueReadsStringsAndLeavesTheValueOnEveryError)
         {L"grows from zero bytes", REG_SZ, L""sv, REG_SZ, L"abc\0"sv, ERROR_MORE_DATA, nullptr},
         {L"turns into a DWORD", REG_SZ, L"abc\0"sv, REG_DWORD, L"ab"sv, ERROR_INVALID_PARAMETER, nullptr},
     };
-    g_pfnRegQueryValueExW = &RacingQuery;
+    SeamOverride<PfnRegQueryValueExW> reader(g_pfnRegQueryValueExW, &RacingQuery);
     for (const Case& c : cases)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszName)));
@@ -68,7 +70,6 @@ TEST(MyRegKeyTest, QueryStringValueReadsStringsAndLeavesTheValueOnEveryError)
         EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.lExpected);
         EXPECT_EQ(value, c.pszExpected ? c.pszExpected : L"as passed");
     }
-    g_pfnRegQueryValueExW = &::RegQueryValueExW;
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
 }
 }

@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 
-#include "log/Log.h"
 #include "log/LogRetention.h"
 
 #include <gtest/gtest.h>

@@ -110,9 +110,10 @@ TEST_P(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
 {
     CComInit com;
     g_langId = GetParam().id;
-    g_pfnGetSystemDefaultLangID = &FakeLangId;
-    g_pMessageTable = new CMultiLanguage;
-    g_pfnGetSystemDefaultLangID = &::GetSystemDefaultLangID;
+    {
+        SeamOverride<PfnGetSystemDefaultLangID> language(g_pfnGetSystemDefaultLangID, &FakeLangId);
+        g_pMessageTable = new CMultiLanguage;
+    }
     CMultiLanguage::LoadLanguageResource();
 
     EXPECT_EQ(g_pMessageTable->m_strLangCode, GetParam().code);

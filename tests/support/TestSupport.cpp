@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include "log/Log.h"
-#include "win/Clock.h"
 
 #include <gtest/gtest.h>
 
@@ -128,13 +127,7 @@ void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
     ::CloseHandle(h);
 }
 
-FixedClock::FixedClock(const SYSTEMTIME& st)
-{
-    g_stFixed = st;
-    g_pfnGetSystemTime = &FixedGetSystemTime;
-}
-
-FixedClock::~FixedClock() { g_pfnGetSystemTime = &::GetSystemTime; }
+FixedClock::FixedClock(const SYSTEMTIME& st) : m_seam(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
 
 LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log")
 {

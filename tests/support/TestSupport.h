@@ -1,5 +1,6 @@
 #pragma once
 
+#include "win/Clock.h"
 #include "win/Files.h" // IsFolder
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Helpers for tests that run against the real Windows API in a throwaway Wine
 // prefix.
@@ -43,14 +45,32 @@ FILETIME ToFileTime(const SYSTEMTIME& st);
 SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds);
 void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st);
 
+// The program's seams are process-wide function pointers with the real call
+// as their default (a clock, a registry read, the command runner, ...). A
+// test swaps one only through this guard, which puts the real one back
+// whatever way the test ends.
+template <typename T>
+class SeamOverride
+{
+public:
+    SeamOverride(T& seam, T replacement) : m_seam(seam), m_original(std::exchange(seam, replacement)) {}
+    ~SeamOverride() { m_seam = m_original; }
+    SeamOverride(const SeamOverride&) = delete;
+    SeamOverride& operator=(const SeamOverride&) = delete;
+
+private:
+    T& m_seam;
+    T m_original;
+};
+
 // Points the program's clock at a fixed UTC time while it lives.
 class FixedClock
 {
 public:
     explicit FixedClock(const SYSTEMTIME& st);
-    ~FixedClock();
-    FixedClock(const FixedClock&) = delete;
-    FixedClock& operator=(const FixedClock&) = delete;
+
+private:
+    SeamOverride<PfnGetSystemTime> m_seam;
 };
 
 // Opens the program's log on a file of its own while it lives; Bytes() reads
