@@ -18,8 +18,8 @@ void RestrictDllSearchToSystemFolder()
 {
     using PfnSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
     // Looked up at run time: older systems lack it without an update.
-    auto pfn = reinterpret_cast<PfnSetDefaultDllDirectories>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto pfn = reinterpret_cast<PfnSetDefaultDllDirectories>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (pfn)
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -112,10 +112,7 @@ void CLumetUpdateDlg::OnPaint()
     ::EndPaint(m_hWnd, &ps);
 }
 
-HCURSOR CLumetUpdateDlg::OnQueryDragIcon()
-{
-    return static_cast<HCURSOR>(m_hIcon);
-}
+HCURSOR CLumetUpdateDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 void CLumetUpdateDlg::OnClose()
 {
@@ -179,15 +176,9 @@ LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
     return 0;
 }
 
-void CLumetUpdateDlg::StartRemoveThread()
-{
-    StartWorker(m_pRemoveThread, &RemoveThreadProc);
-}
+void CLumetUpdateDlg::StartRemoveThread() { StartWorker(m_pRemoveThread, &RemoveThreadProc); }
 
-void CLumetUpdateDlg::StartInstallThread()
-{
-    StartWorker(m_pInstallThread, &InstallThreadProc);
-}
+void CLumetUpdateDlg::StartInstallThread() { StartWorker(m_pInstallThread, &InstallThreadProc); }
 
 void CLumetUpdateDlg::StartWorker(std::unique_ptr<CWorkerThread>& pThread, CWorkerThread::PfnThreadProc pfnProc)
 {
@@ -244,10 +235,7 @@ void CLumetUpdateDlg::RunInstallPhase()
     ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
 }
 
-void CLumetUpdateDlg::LaunchApplication()
-{
-    LaunchInstalledApplication(m_strInstallDir);
-}
+void CLumetUpdateDlg::LaunchApplication() { LaunchInstalledApplication(m_strInstallDir); }
 
 UINT RemoveThreadProc(void* pParam)
 {

@@ -66,8 +66,8 @@ private:
     // messages, then handles those already queued.
     void WaitHandlingMessages(HANDLE hThread);
 
-    bool m_bClosing = false;       // the close guard is waiting for the workers
-    bool m_bWarningShown = false;  // the refusal box is on screen
+    bool m_bClosing = false;      // the close guard is waiting for the workers
+    bool m_bWarningShown = false; // the refusal box is on screen
 };
 
 UINT RemoveThreadProc(void* pParam);

@@ -8,12 +8,14 @@ std::wstring CUpdateSteps::GetInstallLocation(ProductList& list) { return list.G
 void CUpdateSteps::RemoveEarlierVersions(ProductList& list) { list.RemoveEarlierVersions(); }
 std::wstring CUpdateSteps::GetUninstallString(ProductList& list) { return list.GetUninstallString(); }
 
-void CUpdateSteps::UninstallProduct(ProductList& list, const wchar_t* pszUninstallCommand, const std::wstring& strProductCode)
+void CUpdateSteps::UninstallProduct(ProductList& list, const wchar_t* pszUninstallCommand,
+                                    const std::wstring& strProductCode)
 {
     list.UninstallProduct(pszUninstallCommand, strProductCode);
 }
 
-void CUpdateSteps::InstallPackage(ProductList& list, const std::wstring& strPackagePath, const std::wstring& strInstallDir)
+void CUpdateSteps::InstallPackage(ProductList& list, const std::wstring& strPackagePath,
+                                  const std::wstring& strInstallDir)
 {
     list.InstallPackage(strPackagePath, strInstallDir);
 }

@@ -17,8 +17,10 @@ public:
     virtual std::wstring GetInstallLocation(ProductList& list);
     virtual void RemoveEarlierVersions(ProductList& list);
     virtual std::wstring GetUninstallString(ProductList& list);
-    virtual void UninstallProduct(ProductList& list, const wchar_t* pszUninstallCommand, const std::wstring& strProductCode);
-    virtual void InstallPackage(ProductList& list, const std::wstring& strPackagePath, const std::wstring& strInstallDir);
+    virtual void UninstallProduct(ProductList& list, const wchar_t* pszUninstallCommand,
+                                  const std::wstring& strProductCode);
+    virtual void InstallPackage(ProductList& list, const std::wstring& strPackagePath,
+                                const std::wstring& strInstallDir);
     virtual void LaunchApplication(CLumetUpdateDlg& dlg);
 
     // The real steps, shared by every dialog.

@@ -46,10 +46,7 @@ bool IsLinkPath(std::wstring_view path)
 
 // A drive root, or a path too short to name a folder below one: emptying it
 // would empty a whole drive.
-bool NamesNoFolder(std::wstring_view path)
-{
-    return WithoutTrailingSeparators(path).size() <= kDrivePrefixLength;
-}
+bool NamesNoFolder(std::wstring_view path) { return WithoutTrailingSeparators(path).size() <= kDrivePrefixLength; }
 
 // The program-files folders of any drive, with or without the trailing
 // backslash: the first three characters (the drive) are not looked at.

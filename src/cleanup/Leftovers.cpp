@@ -4,7 +4,6 @@
 // ones gave; nothing is reported.
 
 #include "cleanup/FolderRemover.h"
-
 #include "installer/MyRegKey.h"
 #include "resources/ProductList.h"
 
@@ -22,8 +21,8 @@ constexpr wchar_t kUserKey[] = L"Software\\Vimo\\Lumet";
 // drive or folder.
 bool IsFullPath(const std::wstring& strPath)
 {
-    const bool bDrive = strPath.size() >= 3 && ((strPath[0] >= L'A' && strPath[0] <= L'Z') ||
-                                                (strPath[0] >= L'a' && strPath[0] <= L'z')) &&
+    const bool bDrive = strPath.size() >= 3 &&
+                        ((strPath[0] >= L'A' && strPath[0] <= L'Z') || (strPath[0] >= L'a' && strPath[0] <= L'z')) &&
                         strPath[1] == L':' && strPath[2] == L'\\';
     return bDrive || strPath.starts_with(L"\\\\");
 }

@@ -3,7 +3,6 @@
 // the product list; nothing is deleted here.
 
 #include "resources/ProductList.h"
-
 #include "win/Files.h"
 #include "win/ScopedHandle.h"
 #include "win/Text.h"
@@ -29,7 +28,8 @@ bool HoldsProductWord(std::wstring_view foldedName) { return foldedName.find(kPr
 
 bool EndsAsShortcut(std::wstring_view foldedName)
 {
-    return foldedName.size() >= kShortcutEnding.size() && LastChars(foldedName, kShortcutEnding.size()) == kShortcutEnding;
+    return foldedName.size() >= kShortcutEnding.size() &&
+           LastChars(foldedName, kShortcutEnding.size()) == kShortcutEnding;
 }
 
 // The folder that holds the user profiles: the parent of the current user's

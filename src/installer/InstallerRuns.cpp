@@ -1,8 +1,7 @@
+#include "installer/ProcessRunner.h"
 #include "resources/ProductList.h"
-
 #include "win/Clock.h"
 #include "win/Text.h"
-#include "installer/ProcessRunner.h"
 
 // Removal and installation through the Windows Installer's command line.
 // Commands are built by concatenation, so long paths and long uninstall
@@ -37,10 +36,7 @@ std::wstring GetTempFolder()
     return std::wstring();
 }
 
-std::wstring Quoted(const std::wstring& strText)
-{
-    return L"\"" + strText + L"\"";
-}
+std::wstring Quoted(const std::wstring& strText) { return L"\"" + strText + L"\""; }
 
 void RunInstallerCommand(const std::wstring& strCommand)
 {

@@ -5,10 +5,7 @@
 
 PfnRegQueryValueExW g_pfnRegQueryValueExW = &::RegQueryValueExW;
 
-CMyRegKey::~CMyRegKey()
-{
-    Close();
-}
+CMyRegKey::~CMyRegKey() { Close(); }
 
 LONG CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey)
 {

@@ -1,6 +1,5 @@
-#include "resources/ProductList.h"
-
 #include "installer/MyRegKey.h"
+#include "resources/ProductList.h"
 
 // How the application is installed here: its product code from the maker's
 // installer key, then its install location and uninstall command from its

@@ -2,15 +2,9 @@
 
 #include "resources/MultiLanguage.h"
 
-ProductList::ProductList()
-{
-    LoadProducts();
-}
+ProductList::ProductList() { LoadProducts(); }
 
-ProductList::~ProductList()
-{
-    m_vecProducts.clear();
-}
+ProductList::~ProductList() { m_vecProducts.clear(); }
 
 void ProductList::LoadProducts()
 {

@@ -11,10 +11,7 @@
 class CComInit
 {
 public:
-    explicit CComInit(DWORD dwCoInit = COINIT_APARTMENTTHREADED) noexcept
-        : m_hr(::CoInitializeEx(nullptr, dwCoInit))
-    {
-    }
+    explicit CComInit(DWORD dwCoInit = COINIT_APARTMENTTHREADED) noexcept : m_hr(::CoInitializeEx(nullptr, dwCoInit)) {}
     ~CComInit()
     {
         if (SUCCEEDED(m_hr))

@@ -1,6 +1,7 @@
+#include "app/LumetUpdateDlg.h"
+
 #include "TestSupport.h"
 
-#include "app/LumetUpdateDlg.h"
 #include "resources/MultiLanguage.h"
 #include "resources/ProductList.h"
 #include "resources/resource.h"
@@ -49,7 +50,8 @@ public:
     size_t Count(const std::wstring& strPrefix)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return std::count_if(events.begin(), events.end(), [&](const std::wstring& e) { return e.rfind(strPrefix, 0) == 0; });
+        return std::count_if(events.begin(), events.end(),
+                             [&](const std::wstring& e) { return e.rfind(strPrefix, 0) == 0; });
     }
 
     std::wstring GetProductCode(ProductList& list) override
@@ -58,13 +60,20 @@ public:
         const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (SUCCEEDED(hr))
             ::CoUninitialize();
-        Record(L"GetProductCode com=" + std::to_wstring(hr == S_FALSE) + L" products=" + std::to_wstring(list.m_vecProducts.size()));
+        Record(L"GetProductCode com=" + std::to_wstring(hr == S_FALSE) + L" products=" +
+               std::to_wstring(list.m_vecProducts.size()));
         removal.Pass();
         return Step(L"{CODE}");
     }
-    std::wstring GetInstallLocation(ProductList&) override { return Record(L"GetInstallLocation"), Step(L"D:\\Apps\\Vimo\\"); }
+    std::wstring GetInstallLocation(ProductList&) override
+    {
+        return Record(L"GetInstallLocation"), Step(L"D:\\Apps\\Vimo\\");
+    }
     void RemoveEarlierVersions(ProductList&) override { Record(L"RemoveEarlierVersions"), Step(L""); }
-    std::wstring GetUninstallString(ProductList&) override { return Record(L"GetUninstallString"), Step(L"MsiExec.exe /I{CODE}"); }
+    std::wstring GetUninstallString(ProductList&) override
+    {
+        return Record(L"GetUninstallString"), Step(L"MsiExec.exe /I{CODE}");
+    }
     void UninstallProduct(ProductList&, const wchar_t* pszCommand, const std::wstring& strCode) override
     {
         Record(L"UninstallProduct(" + std::wstring(pszCommand) + L"," + strCode + L")"), Step(L"");
@@ -97,8 +106,8 @@ LRESULT CALLBACK RecordProgressMessages(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* p = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (nCode == HC_ACTION && g_pHookSteps && (p->message == PBM_SETMARQUEE || p->message == PBM_SETPOS))
-        g_pHookSteps->Record((p->message == PBM_SETPOS ? L"SetPos(" : L"SetMarquee(") + std::to_wstring(p->wParam) + L"," +
-                             std::to_wstring(p->lParam) + L")");
+        g_pHookSteps->Record((p->message == PBM_SETPOS ? L"SetPos(" : L"SetMarquee(") + std::to_wstring(p->wParam) +
+                             L"," + std::to_wstring(p->lParam) + L")");
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
@@ -149,12 +158,15 @@ public:
     HWND MessageBoxWindow()
     {
         std::pair<HWND, HWND> search{m_hWnd, nullptr};
-        ::EnumThreadWindows(m_dwThreadId, [](HWND h, LPARAM l) -> BOOL {
-            auto* p = reinterpret_cast<std::pair<HWND, HWND>*>(l);
-            if (h != p->first && ::GetDlgItem(h, 0xFFFF) && ::IsWindowVisible(h))
-                p->second = h;
-            return p->second == nullptr;
-        }, reinterpret_cast<LPARAM>(&search));
+        ::EnumThreadWindows(
+            m_dwThreadId,
+            [](HWND h, LPARAM l) -> BOOL {
+                auto* p = reinterpret_cast<std::pair<HWND, HWND>*>(l);
+                if (h != p->first && ::GetDlgItem(h, 0xFFFF) && ::IsWindowVisible(h))
+                    p->second = h;
+                return p->second == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
         return search.second;
     }
 
@@ -202,14 +214,22 @@ protected:
 TEST_F(DialogTest, PhasesRunInOrderOnWorkersAndTheWindowClosesItself)
 {
     LRESULT posAtLaunch = -1;
-    m_steps.onLaunch = [&](CLumetUpdateDlg& dlg) { posAtLaunch = ::SendMessageW(dlg.m_progress.Get(), PBM_GETPOS, 0, 0); };
+    m_steps.onLaunch = [&](CLumetUpdateDlg& dlg) {
+        posAtLaunch = ::SendMessageW(dlg.m_progress.Get(), PBM_GETPOS, 0, 0);
+    };
     DialogRun run(m_steps);
     ASSERT_TRUE(run.WaitEnded(60000));
     EXPECT_EQ(run.m_nResult, IDCANCEL);
-    const std::vector<std::wstring> expected = {
-        L"SetMarquee(1,1000)", L"GetProductCode com=1 products=8", L"GetInstallLocation", L"RemoveEarlierVersions",
-        L"GetUninstallString", L"UninstallProduct(MsiExec.exe /I{CODE},{CODE})", L"InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)",
-        L"SetMarquee(0,0)", L"SetPos(0,0)", L"Launch(D:\\Apps\\Vimo\\) flags=0"};
+    const std::vector<std::wstring> expected = {L"SetMarquee(1,1000)",
+                                                L"GetProductCode com=1 products=8",
+                                                L"GetInstallLocation",
+                                                L"RemoveEarlierVersions",
+                                                L"GetUninstallString",
+                                                L"UninstallProduct(MsiExec.exe /I{CODE},{CODE})",
+                                                L"InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)",
+                                                L"SetMarquee(0,0)",
+                                                L"SetPos(0,0)",
+                                                L"Launch(D:\\Apps\\Vimo\\) flags=0"};
     EXPECT_EQ(m_steps.events, expected);
     EXPECT_EQ(posAtLaunch, 0);
     // The removal steps share one worker; neither phase runs on the window's thread.
@@ -263,8 +283,7 @@ struct CloseCase
 };
 
 class CloseGuardTest : public DialogTest, public ::testing::WithParamInterface<CloseCase>
-{
-};
+{};
 
 TEST_P(CloseGuardTest, RefusesWithTheWarningWhileAPhaseRuns)
 {

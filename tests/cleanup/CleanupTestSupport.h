@@ -10,5 +10,9 @@
 struct PlantedPath
 {
     std::wstring strPath;
-    ~PlantedPath() { std::error_code ec; std::filesystem::remove_all(strPath, ec); }
+    ~PlantedPath()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(strPath, ec);
+    }
 };

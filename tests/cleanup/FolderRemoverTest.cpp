@@ -1,6 +1,7 @@
+#include "cleanup/FolderRemover.h"
+
 #include "CleanupTestSupport.h"
 
-#include "cleanup/FolderRemover.h"
 #include "win/ScopedHandle.h"
 
 #include <gtest/gtest.h>
@@ -40,10 +41,11 @@ TEST(FolderRemoverTest, ProgramFilesAndDriveRootsAreRefusedUntouched)
     for (const wchar_t* pszFile : kept)
         WriteBytes(pszFile, "planted");
     const std::wstring strMissing = L"C:\\lumet-tests\\missing";
-    const std::pair<std::wstring, int> cases[] = {
-        {L"C:\\Program Files\\", CFolderRemover::kRefused}, {L"D:\\PROGRAM FILES (X86)\\", CFolderRemover::kRefused},
-        {L"c:\\program files (x86)", CFolderRemover::kRefused}, {L"D:\\", CFolderRemover::kRefused},
-        {strMissing, CFolderRemover::kNothingHandedOver}};
+    const std::pair<std::wstring, int> cases[] = {{L"C:\\Program Files\\", CFolderRemover::kRefused},
+                                                  {L"D:\\PROGRAM FILES (X86)\\", CFolderRemover::kRefused},
+                                                  {L"c:\\program files (x86)", CFolderRemover::kRefused},
+                                                  {L"D:\\", CFolderRemover::kRefused},
+                                                  {strMissing, CFolderRemover::kNothingHandedOver}};
     for (const auto& [strFolder, nResult] : cases)
         EXPECT_EQ(CFolderRemover().DeleteFolderContents(strFolder), nResult) << Utf8(strFolder);
     for (const wchar_t* pszFile : kept)

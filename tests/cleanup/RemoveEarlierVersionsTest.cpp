@@ -6,7 +6,6 @@
 #include "win/Com.h"
 
 #include <gtest/gtest.h>
-
 #include <shlwapi.h>
 
 #include <utility>

@@ -18,7 +18,13 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> paths)
 
 // Each entry is planted on a desktop and in a per-user start-menu maker
 // folder, with the name each search records it under, or nullptr.
-const struct { const wchar_t* name; bool bFolder; const wchar_t* desktop; const wchar_t* maker; } kEntries[] = {
+const struct
+{
+    const wchar_t* name;
+    bool bFolder;
+    const wchar_t* desktop;
+    const wchar_t* maker;
+} kEntries[] = {
     {L"VimoLumet.LNK", false, L"vimolumet.lnk", L"vimolumet.lnk"},
     {L"Start VIMOLUMET Now.lnk", false, L"start vimolumet now.lnk", L"start vimolumet now.lnk"},
     {L"VimoLumetlnk", false, L"vimolumetlnk", L"vimolumetlnk"},

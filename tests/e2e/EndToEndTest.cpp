@@ -161,8 +161,7 @@ struct RunCase
 };
 
 class EndToEndRun : public ::testing::TestWithParam<RunCase>
-{
-};
+{};
 
 TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
 {
@@ -192,15 +191,16 @@ const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndRun,
-    ::testing::Values(
-        RunCase{"NothingInstalled", false, nullptr, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
-                L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt", std::string("Run Lumet\r\n") + kDefaultExe},
-        RunCase{"PackagePathWithBlanks", true, nullptr, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
-                L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
-        RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
-        RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"C:\\Temp\\new.msi",
-                L"C:\\Temp\\new.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"}),
+    ::testing::Values(RunCase{"NothingInstalled", false, nullptr, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
+                              L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                              std::string("Run Lumet\r\n") + kDefaultExe},
+                      RunCase{"PackagePathWithBlanks", true, nullptr, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
+                              L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi",
+                              L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
+                      RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
+                      RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"C:\\Temp\\new.msi",
+                              L"C:\\Temp\\new.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                              "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
@@ -221,8 +221,11 @@ TEST(EndToEnd, OldLogsArePrunedAtStart)
         const wchar_t* name;
         int nAgeDays;
         bool bKept;
-    } files[] = {{L"Vimo_LumetUpdate20200101_000000.log", 40, false}, {L"notes.txt", 17, false},
-                 {L"archive\\old.log", 400, false}, {L"young.log", 3, true}, {L".keep", 90, true}};
+    } files[] = {{L"Vimo_LumetUpdate20200101_000000.log", 40, false},
+                 {L"notes.txt", 17, false},
+                 {L"archive\\old.log", 400, false},
+                 {L"young.log", 3, true},
+                 {L".keep", 90, true}};
     for (const auto& f : files)
     {
         WriteBytes(LogFolder() + L"\\" + f.name, "old");

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
-
 #include "installer/LaunchApplication.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,7 @@ struct LaunchCase
 };
 
 class LaunchTest : public ::testing::TestWithParam<LaunchCase>
-{
-};
+{};
 
 TEST_P(LaunchTest, StartsTheApplicationBelowTheInstallFolderAndLogsThePath)
 {

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
-
 #include "installer/MyRegKey.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -30,7 +30,8 @@ const Case* g_pCase = nullptr; // cleared by the first read
 void SetValue(const wchar_t* pszName, DWORD dwType, std::wstring_view data)
 {
     EXPECT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), pszName, dwType, data.data(),
-                                static_cast<DWORD>(data.size() * sizeof(wchar_t))), ERROR_SUCCESS);
+                                static_cast<DWORD>(data.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
 }
 
 // Reads the real registry and changes the value after the first read.

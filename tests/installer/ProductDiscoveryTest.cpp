@@ -6,7 +6,8 @@
 namespace
 {
 const std::wstring kMakerRoot = L"SOFTWARE\\WOW6432Node\\Vimo";
-const std::wstring kMakerKey = kMakerRoot + L"\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
+const std::wstring kMakerKey =
+    kMakerRoot + L"\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
 const std::wstring kUninstall = L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // A REG_SZ value with its terminating NUL, as programs store strings; the
@@ -14,7 +15,8 @@ const std::wstring kUninstall = L"Software\\WOW6432Node\\Microsoft\\Windows\\Cur
 void SetText(const std::wstring& strKey, const wchar_t* pszName, const std::wstring& strText)
 {
     EXPECT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), pszName, REG_SZ, strText.c_str(),
-                                static_cast<DWORD>((strText.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+                                static_cast<DWORD>((strText.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
 }
 
 TEST(ProductDiscoveryTest, ReadsTheMakersProductCodeAndThenItsUninstallEntry)

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
-
 #include "log/LogRetention.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,7 @@ constexpr long long kDay = 86400;
 const SYSTEMTIME kNow = MakeSystemTime(2026, 6, 15, 12, 0, 0);
 
 class PruneTest : public ::testing::TestWithParam<bool>
-{
-};
+{};
 
 TEST_P(PruneTest, DeletesFilesOlderThanFifteenWholeDaysAtAnyDepth)
 {
@@ -21,9 +20,12 @@ TEST_P(PruneTest, DeletesFilesOlderThanFifteenWholeDaysAtAnyDepth)
         long long nAgeSeconds; // negative: in the future
         bool bKept;
     } files[] = {
-        {L"fifteen-days-23-hours.log", 15 * kDay + 23 * 3600, true}, {L"sixteen-days.log", 16 * kDay, false},
-        {L"report.txt", 40 * kDay, false},                          {L".settings", 100 * kDay, true},
-        {L".cache\\old.log", 100 * kDay, true},                     {L"sub\\deeper\\old.log", 20 * kDay, false},
+        {L"fifteen-days-23-hours.log", 15 * kDay + 23 * 3600, true},
+        {L"sixteen-days.log", 16 * kDay, false},
+        {L"report.txt", 40 * kDay, false},
+        {L".settings", 100 * kDay, true},
+        {L".cache\\old.log", 100 * kDay, true},
+        {L"sub\\deeper\\old.log", 20 * kDay, false},
         {L"future.log", -30 * kDay, true},
     };
     ScratchFolder folder(L"prune");

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
-
 #include "log/Log.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,8 @@ TEST_F(LogTest, HoldsExactlyTheUtf8OfWhatWasWrittenWhileOpen)
     WriteLog(L"C:\\Gr\u00fc\u00dfe\\\u65e5\\\U0001F600.exe");
     CloseLog();
     WriteLog(L"after");
-    EXPECT_EQ(ReadBytes(path), "Run Lumet\r\nC:\\Gr\xC3\xBC\xC3\x9F" "e\\\xE6\x97\xA5\\\xF0\x9F\x98\x80.exe");
+    EXPECT_EQ(ReadBytes(path), "Run Lumet\r\nC:\\Gr\xC3\xBC\xC3\x9F"
+                               "e\\\xE6\x97\xA5\\\xF0\x9F\x98\x80.exe");
 }
 
 TEST_F(LogTest, SecondOpenNeitherPrunesNorCreates)

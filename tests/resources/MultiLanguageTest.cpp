@@ -1,6 +1,7 @@
+#include "resources/MultiLanguage.h"
+
 #include "TestSupport.h"
 
-#include "resources/MultiLanguage.h"
 #include "resources/resource.h"
 #include "win/Com.h"
 
@@ -19,7 +20,8 @@ TEST(EmbeddedDocumentTest, BytesAreUtf8WithoutBomWithCrlfAndTheGivenDeclarations
     const std::string language = ResourceBytes(IDR_XML_MULTILANGUAGE);
     const std::string products = ResourceBytes(IDR_XML_PRODUCTS);
     EXPECT_EQ(language.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n\r\n<MultiLanguage>\r\n\t<Message", 0), 0u);
-    EXPECT_EQ(products.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<Products>\r\n  <Product Name=", 0), 0u);
+    EXPECT_EQ(products.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<Products>\r\n  <Product Name=", 0),
+              0u);
     for (const std::string& bytes : {language, products})
         for (size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
             ASSERT_EQ(bytes[i - 1], '\r') << "bare line feed at " << i;
@@ -54,8 +56,7 @@ struct WalkCase
 };
 
 class WalkTest : public ::testing::TestWithParam<WalkCase>
-{
-};
+{};
 
 TEST_P(WalkTest, FlattensByPositionNotByName)
 {
@@ -103,8 +104,7 @@ struct LanguageCase
 };
 
 class LanguageTest : public ::testing::TestWithParam<LanguageCase>
-{
-};
+{};
 
 TEST_P(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
 {

@@ -1,6 +1,7 @@
+#include "resources/ProductList.h"
+
 #include "TestSupport.h"
 
-#include "resources/ProductList.h"
 #include "resources/resource.h"
 #include "win/Com.h"
 

@@ -119,8 +119,9 @@ SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds)
 
 void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
 {
-    HANDLE h = ::CreateFileW(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h =
+        ::CreateFileW(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot open " << Utf8(strPath);
     const FILETIME ft = ToFileTime(st);
     EXPECT_TRUE(::SetFileTime(h, nullptr, nullptr, &ft));
@@ -142,7 +143,8 @@ std::string LogCapture::Bytes() const { return ReadBytes(m_strPath); }
 
 std::string Utf8(const std::wstring& text)
 {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
     return result;
@@ -153,7 +155,8 @@ std::string ResourceBytes(UINT nId)
     HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
     if (!hRes)
         return std::string();
-    return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))), ::SizeofResource(nullptr, hRes));
+    return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))),
+                       ::SizeofResource(nullptr, hRes));
 }
 
 std::string UnixPathOf(const std::wstring& strPath)
