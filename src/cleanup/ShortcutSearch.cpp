@@ -10,9 +10,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 namespace
 {
@@ -78,20 +76,23 @@ void ProductList::FindDesktopShortcuts()
 
 void ProductList::CollectDesktopShortcuts(const std::wstring& strDesktopFolder)
 {
-    namespace fs = std::filesystem;
     // A desktop that is missing or cannot be opened just yields nothing.
-    std::error_code ec;
-    fs::directory_iterator it(fs::path(strDesktopFolder), ec);
-    while (!ec && it != fs::directory_iterator())
+    WIN32_FIND_DATAW fd = {};
+    CFindHandle hFind(::FindFirstFileW((strDesktopFolder + L"\\*").c_str(), &fd));
+    if (!hFind.IsValid())
+        return;
+    do
     {
+        const std::wstring_view name(fd.cFileName);
+        if (name == L"." || name == L"..")
+            continue;
         // The whole path is folded and recorded, the folder part included;
         // the match looks only at the backslash and the entry name after it.
-        const std::wstring strFolded = ToLowerAscii(strDesktopFolder + L"\\" + it->path().filename().wstring());
+        const std::wstring strFolded = ToLowerAscii(strDesktopFolder + L"\\" + fd.cFileName);
         const std::wstring_view tail = std::wstring_view(strFolded).substr(strDesktopFolder.size());
         if (tail.size() > kShortcutEnding.size() && EndsAsShortcut(tail) && HoldsProductWord(tail))
             m_vecFoundPaths.push_back(strFolded);
-        it.increment(ec);
-    }
+    } while (::FindNextFileW(hFind.Get(), &fd));
 }
 
 void ProductList::CollectMakerEntries(const std::wstring& strMakerFolder)
@@ -120,9 +121,10 @@ void ProductList::FindStartMenuEntries()
     if (strRoot.empty())
         return;
     ForEachProfile(strRoot, [this, &strRoot](const std::wstring& strProfile) {
+        const std::wstring strProfileFolder = strRoot + L"\\" + strProfile;
         for (const std::wstring_view layout : {kProgramsMakerFolder, kStartupMakerFolder})
         {
-            const std::wstring strMakerFolder = strRoot + L"\\" + strProfile + std::wstring(layout);
+            const std::wstring strMakerFolder = strProfileFolder + std::wstring(layout);
             if (IsFolder(strMakerFolder))
                 CollectMakerEntries(strMakerFolder);
         }

@@ -1,15 +1,37 @@
 #include "win/Clock.h"
 
-#include <cwchar>
-
 PfnGetSystemTime g_pfnGetSystemTime = &::GetSystemTime;
+
+namespace
+{
+// n in decimal, padded on the left to at least nWidth characters with chPad.
+// Written out by hand: the C library's formatted printing would bring its
+// whole floating-point machinery into the program for six numbers.
+void AppendNumber(std::wstring& text, unsigned n, size_t nWidth, wchar_t chPad)
+{
+    wchar_t szDigits[10];
+    size_t nDigits = 0;
+    do
+    {
+        szDigits[nDigits++] = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    for (size_t i = nDigits; i < nWidth; ++i)
+        text += chPad;
+    while (nDigits > 0)
+        text += szDigits[--nDigits];
+}
+}
 
 std::wstring FormatTimeStamp(const SYSTEMTIME& st)
 {
-    // Widest possible result: 5 + 2 + 2 + 1 + 2 + 2 + 2 digits and separators.
-    wchar_t sz[32] = {};
-    std::swprintf(sz, sizeof(sz) / sizeof(sz[0]), L"%4d%02d%02d_%02d%02d%02d", static_cast<int>(st.wYear),
-                  static_cast<int>(st.wMonth), static_cast<int>(st.wDay), static_cast<int>(st.wHour),
-                  static_cast<int>(st.wMinute), static_cast<int>(st.wSecond));
-    return sz;
+    std::wstring text;
+    AppendNumber(text, st.wYear, 4, L' ');
+    AppendNumber(text, st.wMonth, 2, L'0');
+    AppendNumber(text, st.wDay, 2, L'0');
+    text += L'_';
+    AppendNumber(text, st.wHour, 2, L'0');
+    AppendNumber(text, st.wMinute, 2, L'0');
+    AppendNumber(text, st.wSecond, 2, L'0');
+    return text;
 }
