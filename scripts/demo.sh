@@ -42,7 +42,8 @@ step "Set-up: packages this demo needs"
 
 build=${LUMET_BUILD_DIR:-build}
 step "Build: LumetUpdate.exe and the demo release"
-cmake --no-warn-unused-cli -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null \
+. scripts/lib/configure.sh
+configure "$build" cmake/mingw-w64-x86_64-clang.cmake \
     || fail "cmake could not configure the build (see above)"
 cmake --build "$build" --target LumetUpdate lumet_fake_app || fail "the build failed (see above)"
 demo=$root/$build/demo
