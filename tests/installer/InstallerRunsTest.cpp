@@ -70,14 +70,15 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     }
 }
 
-// The named program starts, whatever the first word of its command line.
+// The named program starts, whatever the first word of its command line
+// names (here nothing that exists).
 TEST(RunCommandLineTest, StartsTheNamedProgramWithACommandOf32766CharactersAndRefusesALongerOne)
 {
     // A copy of the stand-in application, so that its marker is ours alone.
     ScratchFolder folder(L"run");
     const std::wstring strApp = folder / L"app.exe";
     ASSERT_TRUE(::CopyFileW(FakeAppPath().c_str(), strApp.c_str(), FALSE));
-    std::wstring strCommand = L"MsiExec.exe ";
+    std::wstring strCommand = L"NoSuchProgram.exe ";
     strCommand.resize(32766, L'x');
 
     EXPECT_TRUE(RunCommandLine(strApp, strCommand));
