@@ -70,8 +70,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     }
 }
 
-// The named program starts, whatever the first word of its command line
-// names (here nothing that exists).
+// The named program starts, whatever the first word of its command line.
 TEST(RunCommandLineTest, StartsTheNamedProgramWithACommandOf32766CharactersAndRefusesALongerOne)
 {
     // A copy of the stand-in application, so that its marker is ours alone.
