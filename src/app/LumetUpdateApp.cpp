@@ -23,6 +23,33 @@ void RestrictDllSearchToSystemFolder()
     if (pfn)
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
+
+// Also against what an unelevated process can plant: junctions made by a user
+// without administrator rights are not followed (redirection trust), and
+// images are not loaded from remote shares, from files of low integrity, or
+// from beside the program in place of a system DLL. Looked up at run time and
+// failures ignored: older systems lack the function (Windows 7) or a policy,
+// and the update runs all the same without them.
+void ApplyProcessMitigations()
+{
+    // Policy numbers and flag bits of SetProcessMitigationPolicy, written out
+    // because the headers of the Windows 7 target do not declare them. Both
+    // policies are a single DWORD of flags; the policy, an enum, is passed as
+    // 32 bits.
+    constexpr DWORD kProcessImageLoadPolicy = 10;
+    constexpr DWORD kProcessRedirectionTrustPolicy = 16;
+    constexpr DWORD kNoRemoteImages = 0x1, kNoLowMandatoryLabelImages = 0x2, kPreferSystem32Images = 0x4;
+    constexpr DWORD kEnforceRedirectionTrust = 0x1;
+    using PfnSetProcessMitigationPolicy = BOOL(WINAPI*)(DWORD, PVOID, SIZE_T);
+    auto pfn = reinterpret_cast<PfnSetProcessMitigationPolicy>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy")));
+    if (!pfn)
+        return;
+    DWORD dwRedirectionTrust = kEnforceRedirectionTrust;
+    pfn(kProcessRedirectionTrustPolicy, &dwRedirectionTrust, sizeof(dwRedirectionTrust));
+    DWORD dwImageLoad = kNoRemoteImages | kNoLowMandatoryLabelImages | kPreferSystem32Images;
+    pfn(kProcessImageLoadPolicy, &dwImageLoad, sizeof(dwImageLoad));
+}
 }
 
 std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
@@ -42,6 +69,7 @@ std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
 BOOL CLumetUpdateApp::InitInstance()
 {
     RestrictDllSearchToSystemFolder();
+    ApplyProcessMitigations();
 
     INITCOMMONCONTROLSEX icc = {};
     icc.dwSize = sizeof(icc);

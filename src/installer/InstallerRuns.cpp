@@ -38,11 +38,18 @@ std::wstring GetTempFolder()
 
 std::wstring Quoted(const std::wstring& strText) { return L"\"" + strText + L"\""; }
 
-void RunInstallerCommand(const std::wstring& strCommand)
+// The system folder's msiexec.exe by its full path: named by its bare name,
+// the system's search would look beside this program and in the current
+// folder first, where an unelevated process can plant an MsiExec.exe that
+// would then run elevated. The command text keeps its usual first word.
+void RunWindowsInstaller(const std::wstring& strCommand)
 {
-    // An empty command names no program: there is nothing to start.
-    if (!strCommand.empty())
-        g_pfnRunCommandLine(strCommand);
+    wchar_t szSystem[MAX_PATH] = {};
+    const UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    // Without the system folder there is no installer to trust: none runs.
+    if (cch == 0 || cch >= MAX_PATH)
+        return;
+    g_pfnRunCommandLine(std::wstring(szSystem, cch) + L"\\msiexec.exe", strCommand);
 }
 }
 
@@ -77,9 +84,12 @@ void ProductList::UninstallProduct(const wchar_t* pszUninstallCommand, const std
     const std::wstring strLogPath = GetInstallerLogPath();
 
     if (bWindowsInstaller)
-        RunInstallerCommand(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(strLogPath));
-    else
-        RunInstallerCommand(pszUninstallCommand);
+        RunWindowsInstaller(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(strLogPath));
+    // Any other command comes from the application's uninstall entry, which
+    // only administrators can write: it runs as stored, its program found by
+    // the system's search. An empty one names no program: nothing runs.
+    else if (*pszUninstallCommand)
+        g_pfnRunCommandLine(std::wstring(), pszUninstallCommand);
 }
 
 void ProductList::InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)
@@ -87,14 +97,19 @@ void ProductList::InstallPackage(const std::wstring& strPackagePath, const std::
     const bool bWindowsInstaller = EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI");
     m_strInstallPackage = strPackagePath;
 
+    // The package is named as the program to start and quoted in the command
+    // line: otherwise, for C:\Setup Files\Vimo Setup.exe, the system would try
+    // C:\Setup.exe and C:\Setup Files\Vimo.exe first, and the package would
+    // get a split command line.
     if (!bWindowsInstaller)
     {
-        RunInstallerCommand(strPackagePath + L" /silent");
+        if (!strPackagePath.empty())
+            g_pfnRunCommandLine(strPackagePath, Quoted(strPackagePath) + L" /silent");
         return;
     }
 
     const std::wstring strLogPath = GetInstallerLogPath();
     const std::wstring strFolder = strInstallDir.empty() ? std::wstring(kDefaultInstallDir) : strInstallDir;
-    RunInstallerCommand(L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" + Quoted(strFolder) +
+    RunWindowsInstaller(L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" + Quoted(strFolder) +
                         L" /qn /lv " + Quoted(strLogPath));
 }

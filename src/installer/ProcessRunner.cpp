@@ -11,7 +11,7 @@ namespace
 constexpr size_t kMaxCommandLine = 32767; // characters, terminator included
 }
 
-bool RunCommandLine(const std::wstring& strCommandLine)
+bool RunCommandLine(const std::wstring& strApplication, const std::wstring& strCommandLine)
 {
     if (strCommandLine.size() + 1 > kMaxCommandLine)
         return false;
@@ -23,10 +23,10 @@ bool RunCommandLine(const std::wstring& strCommandLine)
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    // No application name: the first word of the command names the program,
-    // found by the system's usual search. No handles are inherited; the
-    // child gets this process's environment and current folder.
-    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    // No handles are inherited; the child gets this process's environment and
+    // current folder.
+    const wchar_t* pszApplication = strApplication.empty() ? nullptr : strApplication.c_str();
+    if (!::CreateProcessW(pszApplication, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
 
     // Declared in this order so that the process handle is closed first.

@@ -16,6 +16,34 @@ constexpr wchar_t kMakerInstallerKey[] =
 // Followed directly by the product code, exactly as stored.
 constexpr wchar_t kUninstallKeyPrefix[] = L"Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
+// The product code goes into installer command lines after /X and the
+// install location between quotes after INSTALLDIR=, so a value of any other
+// shape could add options or properties there. Such values count as not found.
+
+// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, hex digits of either case.
+bool IsBracedGuid(const std::wstring& str)
+{
+    if (str.size() != 38 || str.front() != L'{' || str.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i)
+    {
+        const wchar_t ch = str[i];
+        const bool bHyphenHere = i == 9 || i == 14 || i == 19 || i == 24;
+        const bool bHex = (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F');
+        if (bHyphenHere ? ch != L'-' : !bHex)
+            return false;
+    }
+    return true;
+}
+
+// A drive letter, a colon and a backslash first, and no double quote.
+bool IsLocalFolderPath(const std::wstring& str)
+{
+    const bool bDrive = str.size() >= 3 && ((str[0] >= L'A' && str[0] <= L'Z') || (str[0] >= L'a' && str[0] <= L'z')) &&
+                        str[1] == L':' && str[2] == L'\\';
+    return bDrive && str.find(L'"') == std::wstring::npos;
+}
+
 // Opens the application's uninstall entry; false when there is no product
 // code or no entry.
 bool OpenUninstallEntry(ProductList& list, CMyRegKey& key)
@@ -35,7 +63,7 @@ std::wstring ProductList::GetProductCode()
         return std::wstring();
     std::wstring strProductCode;
     key.QueryStringValue(L"ProductCode", strProductCode);
-    return strProductCode;
+    return IsBracedGuid(strProductCode) ? strProductCode : std::wstring();
 }
 
 std::wstring ProductList::GetInstallLocation()
@@ -45,7 +73,7 @@ std::wstring ProductList::GetInstallLocation()
         return std::wstring();
     std::wstring strLocation;
     key.QueryStringValue(L"InstallLocation", strLocation);
-    return strLocation;
+    return IsLocalFolderPath(strLocation) ? strLocation : std::wstring();
 }
 
 std::wstring ProductList::GetUninstallString()

@@ -31,7 +31,9 @@ public:
 
     // --- Installed-product discovery (registry, read only) ---------------
     // Each reads the registry afresh and returns the empty string on every
-    // failure.
+    // failure. A product code that is not a braced GUID, and an install
+    // location that holds a double quote or does not start with a drive
+    // letter, a colon and a backslash, count as not found.
     std::wstring GetProductCode();
     std::wstring GetInstallLocation();
     std::wstring GetUninstallString();

@@ -18,7 +18,7 @@ namespace
 const ProductList* g_pList = nullptr;
 std::vector<std::pair<std::wstring, size_t>> g_vecRuns;
 
-bool RecordRun(const std::wstring& strCommandLine)
+bool RecordRun(const std::wstring&, const std::wstring& strCommandLine)
 {
     g_vecRuns.emplace_back(strCommandLine, g_pList->m_vecFoundPaths.size());
     return false; // no installer could be started: the loop goes on all the same

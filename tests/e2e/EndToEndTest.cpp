@@ -170,8 +170,11 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
         PrepareInstalledMachine();
     if (c.installLocation)
     {
-        const std::wstring strKey = L"HKLM\\" + kUninstall + kInstalled;
-        ASSERT_EQ(RunAndWait(L"reg.exe add " + strKey + L" /v InstallLocation /d " + c.installLocation + L" /f"), 0u);
+        const std::wstring strLocation = c.installLocation; // may hold quotes: not through reg.exe
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), L"InstallLocation", REG_SZ,
+                                    strLocation.c_str(),
+                                    static_cast<DWORD>((strLocation.size() + 1) * sizeof(wchar_t))),
+                  0);
     }
     if (c.packageAt)
     {
@@ -200,16 +203,46 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
                       RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"C:\\Temp\\new.msi",
                               L"C:\\Temp\\new.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                              "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"}),
+                              "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"},
+                      RunCase{"InstallLocationWithAQuote", true, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\",
+                              L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
+                              L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                              std::string("Run Lumet\r\n") + kDefaultExe}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
+// An installer program at a path with blanks runs itself with the one
+// argument /silent, never a program planted where the path has a blank.
 TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
 {
-    Copy(FakeAppPath(), L"C:\\Temp\\VimoSetup.exe");
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\VimoSetup.exe"));
-    EXPECT_EQ(WaitForFile(L"C:\\Temp\\VimoSetup.exe.started"), "C:\\Temp\\VimoSetup.exe /silent");
+    MakeFolders(L"C:\\Setup Files");
+    for (const wchar_t* pszPath : {L"C:\\Setup Files\\Vimo Setup.exe", L"C:\\Setup.exe", L"C:\\Setup Files\\Vimo.exe"})
+        ASSERT_TRUE(::CopyFileW(FakeAppPath().c_str(), pszPath, FALSE));
+    ASSERT_TRUE(RunUpdater(L"\"C:\\Setup Files\\Vimo Setup.exe\""));
+    EXPECT_EQ(WaitForFile(L"C:\\Setup Files\\Vimo Setup.exe.started"), "\"C:\\Setup Files\\Vimo Setup.exe\" /silent");
+    EXPECT_FALSE(Exists(L"C:\\Setup.exe.started") || Exists(L"C:\\Setup Files\\Vimo.exe.started"));
     EXPECT_FALSE(Installed(kNew));
     EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
+}
+
+// An MsiExec.exe planted in the current folder, then one beside the updater,
+// never runs; the system's does, here a recording stand-in that Wine runs in
+// place of its own when told to prefer the native program.
+TEST(EndToEnd, PlantedMsiexecNeverRuns)
+{
+    const std::wstring strSystem = L"C:\\windows\\system32\\msiexec.exe";
+    Copy(FakeAppPath(), strSystem);
+    ASSERT_EQ(RunAndWait(L"reg.exe add HKCU\\Software\\Wine\\DllOverrides /v msiexec.exe /d native /f"), 0u);
+    Copy(FromUnix(LUMET_UPDATE_EXE), L"C:\\Downloads\\LumetUpdate.exe");
+    MakeFolders(L"C:\\Work");
+    ASSERT_TRUE(::SetCurrentDirectoryW(L"C:\\Work"));
+    for (const std::wstring strPlanted : {L"C:\\Work\\MsiExec.exe", L"C:\\Downloads\\MsiExec.exe"})
+    {
+        Copy(FakeAppPath(), strPlanted);
+        ::DeleteFileW((strSystem + L".started").c_str());
+        ASSERT_NE(RunAndWait(L"C:\\Downloads\\LumetUpdate.exe C:\\Temp\\new.msi", 300000), static_cast<DWORD>(-1));
+        EXPECT_FALSE(Exists(strPlanted + L".started")) << Utf8(strPlanted);
+        EXPECT_TRUE(ReadBytes(strSystem + L".started").starts_with("MsiExec.exe /i \"C:\\Temp\\new.msi\" INSTALLDIR="));
+    }
 }
 
 TEST(EndToEnd, OldLogsArePrunedAtStart)
