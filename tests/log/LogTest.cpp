@@ -50,8 +50,34 @@ TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowAFolderChainMadeLevelByLevel)
     EXPECT_EQ(MakeLogFilePathIn(appData), appData + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");
     EXPECT_TRUE(IsFolder(appData + L"\\Vimo\\VimoLumet\\Log"));
     EXPECT_EQ(ReadBytes(appData + L"\\Vimo\\kept.txt"), "kept");
-    // No application-data folder: no path, and so no log.
-    EXPECT_EQ(MakeLogFilePathIn(L""), L"");
-    EXPECT_EQ(OpenLog(L""), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(MakeLogFilePathIn(L""), L""); // no application-data folder
+}
+
+// A user replaces the log folder, or the folder above it, with a link to a
+// folder of old files before the update starts.
+TEST_F(LogTest, NothingIsPrunedOrWrittenThroughALinkInTheLogFolderChain)
+{
+    const SYSTEMTIME stNow = MakeSystemTime(2026, 6, 15);
+    const FixedClock clock(stNow);
+    for (const std::wstring strLinked : {L"Vimo\\VimoLumet\\Log", L"Vimo\\VimoLumet"})
+    {
+        ScratchFolder victim(L"log-victim");
+        for (const wchar_t* pszOld : {L"old.dat", L"Log\\old.dat"})
+        {
+            WriteBytes(victim / pszOld, "old");
+            SetLastWriteTime(victim / pszOld, AddSeconds(stNow, -40 * 86400LL));
+        }
+        const ScratchFolder appData(L"log-appdata");
+        const std::wstring strLink = appData / strLinked;
+        MakeFolders(strLink.substr(0, strLink.rfind(L'\\')));
+        ASSERT_TRUE(MakeFolderLink(strLink, victim.Path()));
+
+        const std::wstring path = MakeLogFilePathIn(appData.Path());
+        EXPECT_EQ(OpenLog(path.c_str()), INVALID_HANDLE_VALUE) << Utf8(strLinked);
+        const std::wstring name = path.substr(path.rfind(L'\\'));
+        for (const wchar_t* pszOld : {L"old.dat", L"Log\\old.dat"})
+            EXPECT_TRUE(Exists(victim / pszOld)) << Utf8(strLinked);
+        EXPECT_FALSE(Exists(victim.Path() + name) || Exists(victim / L"Log" + name)) << Utf8(strLinked);
+    }
 }
 }
