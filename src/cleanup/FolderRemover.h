@@ -21,8 +21,11 @@
 // next restart, the staging folder itself after its contents. No path that
 // another user could redirect before the restart is ever handed over. What
 // can be neither deleted nor moved (held open without delete sharing, or on
-// another volume) stays where it is and is named in the log as
-// "Left in place: <path>".
+// another volume than the Windows folder), an entry that changed between
+// its folder's listing and its opening, and a link that cannot be deleted as
+// a link stay where they are and are named in the log as
+// "Left in place: <path>\r\n"; a folder that stays only because something
+// in it stays is not named.
 class CFolderRemover
 {
 public:
@@ -35,8 +38,8 @@ public:
     // removed as DeleteFolderTree removes them. Returns kRefused, touching
     // nothing, for the program-files folders of any drive, for a drive root
     // or empty path, and for a path that is, or lies below, a link; otherwise
-    // kNothingHandedOver. A folder that is missing or cannot be listed is
-    // left as it is.
+    // kNothingHandedOver. A folder that is missing, not on a drive letter
+    // ("X:\..."), or cannot be listed is left as it is.
     int DeleteFolderContents(const std::wstring& strFolder);
 
     // Removes strFolder with everything below it, except files whose full
@@ -44,8 +47,8 @@ public:
     // the folders that hold them, neither named in the log nor handed over).
     // Returns kHandedOver when anything, the folder itself included, was
     // handed over for deletion at restart, else kNothingHandedOver. When
-    // strFolder is itself a link, only the link is removed. A drive root or
-    // empty path, or a path that passes through a link above strFolder, is
-    // not touched.
+    // strFolder is itself a link, only the link is removed (or left in
+    // place, as above). A drive root or empty path, a missing folder, or a
+    // path that passes through a link above strFolder is not touched.
     int DeleteFolderTree(std::wstring strFolder);
 };

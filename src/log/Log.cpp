@@ -52,8 +52,8 @@ HANDLE OpenLog(const wchar_t* pszPath)
     PruneOldLogsIn(hFolder.Get());
 
     // Others may read the log while it is written, but not write or delete
-    // it. An existing file of the same name is opened, not followed if it is
-    // a link, and emptied.
+    // it. An existing file of that name is emptied; when the name holds a
+    // reparse point (a link), no log is opened.
     CHandle hLog;
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     if (OpenRelative(hFolder.Get(), std::wstring_view(strPath).substr(nSlash + 1), GENERIC_WRITE | FILE_READ_ATTRIBUTES,

@@ -21,11 +21,11 @@ std::wstring MakeLogFilePath();
 std::wstring MakeLogFilePathIn(const std::wstring& strAppData);
 
 // Opens the log's folder level by level from the drive's root, prunes it
-// (PruneOldLogsIn), then creates the log file in it, or opens and empties
-// the existing file of that name. When a level of the folder is a link or
-// missing, or the file's name holds a reparse point, nothing is pruned and no
-// log is opened. Does its work once: while a log is open it returns the open
-// handle untouched. Returns g_hLogFile.
+// (PruneOldLogsIn), then creates the log file in it, or opens and empties the
+// existing file of that name. When a level of the folder is a link or
+// missing, nothing is pruned and no log is opened; when the file's name
+// holds a reparse point, no log is opened. Does its work once: while a log
+// is open it returns the open handle untouched. Returns g_hLogFile.
 HANDLE OpenLog(const wchar_t* pszPath);
 
 void CloseLog();

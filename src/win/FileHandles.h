@@ -100,9 +100,10 @@ bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry);
 
 // Deletes what h is open on (opened with DELETE): with POSIX semantics where
 // the platform has them, so that the name goes at once; a read-only file
-// only when bEvenReadOnly. Where only the plain disposition exists, the
-// read-only attribute is cleared first and put back when the deletion fails.
-// dwAttributes are the attributes h reports.
+// only when bEvenReadOnly. Where only the plain disposition exists, a
+// read-only file's attribute is then cleared through h first (h needs
+// FILE_WRITE_ATTRIBUTES) and put back when the deletion fails. dwAttributes
+// are the attributes h reports.
 DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly);
 
 // Moves what h is open on (opened with DELETE) into the folder hFolder under
