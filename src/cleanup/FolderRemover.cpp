@@ -1,47 +1,30 @@
 #include "cleanup/FolderRemover.h"
 
-#include "win/ScopedHandle.h"
+#include "log/Log.h"
+#include "win/FileHandles.h"
 #include "win/Text.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <sddl.h>
 
 #include <string_view>
+#include <vector>
 
 namespace
 {
-constexpr std::wstring_view kSeparator = L"\\";
-constexpr std::wstring_view kAllEntries = L"*.*";
 constexpr std::wstring_view kLogMarker = L"VimoLog_LumetUpdate_";
 constexpr std::wstring_view kProgramFilesX86 = L"Program Files (x86)\\";
 constexpr std::wstring_view kProgramFiles = L"Program Files\\";
 constexpr size_t kDrivePrefixLength = 3; // "C:\"
-
-// The folder path with a backslash at its end.
-std::wstring WithSeparator(const std::wstring& strFolder)
-{
-    std::wstring strResult(strFolder);
-    if (strResult.empty() || strResult.back() != L'\\')
-        strResult += kSeparator;
-    return strResult;
-}
+// Full control for SYSTEM and the administrators, nothing inherited.
+constexpr wchar_t kStagingSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 std::wstring_view WithoutTrailingSeparators(std::wstring_view path)
 {
     while (!path.empty() && path.back() == L'\\')
         path.remove_suffix(1);
     return path;
-}
-
-bool IsLink(DWORD dwAttributes)
-{
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Asked without a trailing backslash, which would make the platform look
-// through a link at its target.
-bool IsLinkPath(std::wstring_view path)
-{
-    return IsLink(::GetFileAttributesW(std::wstring(WithoutTrailingSeparators(path)).c_str()));
 }
 
 // A drive root, or a path too short to name a folder below one: emptying it
@@ -58,126 +41,171 @@ bool IsProgramFiles(std::wstring_view path)
     return EqualsNoCaseAscii(strRest, kProgramFilesX86) || EqualsNoCaseAscii(strRest, kProgramFiles);
 }
 
-// Whether the path, or any folder above it, is a link. Below a link every
-// path leads into the link's target.
-bool PassesThroughLink(std::wstring_view path)
+void NoteLeftInPlace(const std::wstring& strPath) { WriteLog((L"Left in place: " + strPath + L"\r\n").c_str()); }
+
+// Where one removal call puts what can be moved but not deleted, made on
+// first use. Only administrators and SYSTEM may change it or what it holds,
+// and the Windows folder above it is theirs too, so the paths handed over
+// from here lead where they led when they were recorded.
+class CStagingFolder
 {
-    std::wstring strPath(WithoutTrailingSeparators(path));
-    while (strPath.size() > kDrivePrefixLength)
+public:
+    CStagingFolder() = default;
+    CStagingFolder(const CStagingFolder&) = delete;
+    CStagingFolder& operator=(const CStagingFolder&) = delete;
+
+    // Recorded after everything moved into it, so that at restart it is
+    // removed once empty. Left unused, it is deleted now.
+    ~CStagingFolder()
     {
-        if (IsLinkPath(strPath))
-            return true;
-        const size_t nSeparator = strPath.rfind(L'\\');
-        if (nSeparator == std::wstring::npos)
-            break;
-        strPath.resize(nSeparator);
+        if (!m_hFolder.IsValid())
+            return;
+        if (m_nMoved == 0)
+            DeleteByHandle(m_hFolder.Get(), 0, false);
+        else
+            ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-    return false;
-}
 
-// Removes the link itself. The handle is opened on the reparse point, not on
-// its target, and the delete is only asked for when the object opened really
-// is a reparse point: if the entry was replaced in the meantime, or the
-// platform followed the link anyway, nothing is deleted.
-void RemoveLink(const std::wstring& strPath)
-{
-    CHandle hLink(::CreateFileW(strPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!hLink.IsValid())
-        return;
-    FILE_ATTRIBUTE_TAG_INFO info = {};
-    if (!::GetFileInformationByHandleEx(hLink.Get(), FileAttributeTagInfo, &info, sizeof(info)) ||
-        !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    // A link that stays keeps its folder from being removed; that folder is
-    // then handed over, and at restart it is still not empty, so it stays.
-    ::SetFileInformationByHandle(hLink.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
-}
-
-// Deletes one file now, or hands it over for deletion at restart. True when
-// it was handed over.
-bool DeleteOrHandOver(const std::wstring& strPath)
-{
-    if (::DeleteFileW(strPath.c_str()))
-        return false;
-    return ::MoveFileExW(strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-}
-
-// Calls visit(full path, attributes) for every entry of the folder except
-// "." and "..", in the platform's order. Nothing happens when the folder
-// cannot be listed.
-template <typename Visit>
-void ForEachEntry(const std::wstring& strFolder, Visit visit)
-{
-    const std::wstring strPrefix = WithSeparator(strFolder);
-    WIN32_FIND_DATAW fd = {};
-    CFindHandle hFind(::FindFirstFileW((strPrefix + std::wstring(kAllEntries)).c_str(), &fd));
-    if (!hFind.IsValid())
-        return;
-    do
+    // Moves the item open as hItem (with DELETE) into the staging folder and
+    // hands the staged path over for deletion at restart. False when it
+    // could not be moved; an item moved but not recorded is named in the
+    // log under its staged path.
+    bool HandOver(HANDLE hItem)
     {
-        const std::wstring_view name(fd.cFileName);
-        if (name == L"." || name == L"..")
-            continue;
-        visit(strPrefix + fd.cFileName, fd.dwFileAttributes);
-    } while (::FindNextFileW(hFind.Get(), &fd));
+        if (!m_bTried)
+        {
+            m_bTried = true;
+            Create();
+        }
+        if (!m_hFolder.IsValid())
+            return false;
+        const std::wstring strName = std::to_wstring(m_nMoved + 1);
+        if (MoveByHandle(hItem, m_hFolder.Get(), strName) != ERROR_SUCCESS)
+            return false;
+        ++m_nMoved;
+        const std::wstring strStaged = m_strPath + L"\\" + strName;
+        if (::MoveFileExW(strStaged.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            m_bHandedOver = true;
+        else
+            NoteLeftInPlace(strStaged);
+        return true;
+    }
+
+    bool HandedOver() const { return m_bHandedOver; }
+
+private:
+    void Create()
+    {
+        wchar_t szWindows[MAX_PATH] = {};
+        const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
+        GUID guid = {};
+        wchar_t szGuid[40] = {};
+        if (cch == 0 || cch >= MAX_PATH || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40))
+            return;
+        const std::wstring strTemp = std::wstring(szWindows) + L"\\Temp";
+        EFolderChain eChain;
+        CHandle hTemp = OpenFolderChain(strTemp, 0, eChain);
+        PSECURITY_DESCRIPTOR pSecurity = nullptr;
+        if (!hTemp.IsValid() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                    kStagingSecurity, SDDL_REVISION_1, &pSecurity, nullptr))
+            return;
+        // An unguessable name, made with FILE_CREATE: nobody can have put
+        // anything there first.
+        const std::wstring strName = std::wstring(L"LumetUpdate-") + szGuid;
+        if (OpenRelative(hTemp.Get(), strName, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, m_hFolder,
+                         pSecurity) == ERROR_SUCCESS)
+            m_strPath = strTemp + L"\\" + strName;
+        ::LocalFree(pSecurity);
+    }
+
+    CHandle m_hFolder;
+    std::wstring m_strPath;
+    unsigned m_nMoved = 0;
+    bool m_bTried = false;
+    bool m_bHandedOver = false;
+};
+
+bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarked, CStagingFolder& staging);
+
+// Removes one listed entry of hFolder, whose path is strPath. True when
+// something stayed: the entry, or something below it.
+bool RemoveEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, bool bKeepMarked,
+                 CStagingFolder& staging)
+{
+    if (bKeepMarked && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        strPath.find(kLogMarker) != std::wstring::npos)
+        return true; // the updater's own log files stay
+
+    COpenedEntry opened = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
+    if (!opened.h.IsValid())
+    {
+        NoteLeftInPlace(strPath);
+        return true;
+    }
+    const bool bInnerStayed =
+        opened.eKind == EEntryKind::Folder && RemoveChildren(opened.h.Get(), strPath, true, staging);
+    if (DeleteByHandle(opened.h.Get(), opened.dwAttributes, true) == ERROR_SUCCESS)
+        return false;
+    if (bInnerStayed)
+        return true; // why is logged below it, or it holds the updater's logs
+    // A link is never handed over: at restart it might be followed.
+    if (opened.eKind != EEntryKind::Link && staging.HandOver(opened.h.Get()))
+        return false;
+    NoteLeftInPlace(strPath);
+    return true;
+}
+
+// Removes everything in the folder open as hFolder. True when something
+// stayed.
+bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarked, CStagingFolder& staging)
+{
+    std::vector<CFolderEntry> vecEntries;
+    bool bStayed = false;
+    if (!ListFolder(hFolder, vecEntries))
+    {
+        NoteLeftInPlace(strPath);
+        bStayed = true;
+    }
+    for (const CFolderEntry& entry : vecEntries)
+    {
+        if (RemoveEntry(hFolder, entry, strPath + L"\\" + entry.strName, bKeepMarked, staging))
+            bStayed = true;
+    }
+    return bStayed;
 }
 }
 
 int CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
 {
-    if (NamesNoFolder(strFolder) || IsProgramFiles(strFolder) || PassesThroughLink(strFolder))
+    if (NamesNoFolder(strFolder) || IsProgramFiles(strFolder))
         return kRefused;
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(strFolder, 0, eChain);
+    if (eChain == EFolderChain::Link)
+        return kRefused;
+    if (!hFolder.IsValid())
+        return kNothingHandedOver;
 
     // What is handed over here is not reported: the only caller does not ask.
-    ForEachEntry(strFolder, [this](const std::wstring& strPath, DWORD dwAttributes) {
-        if (IsLink(dwAttributes))
-            RemoveLink(strPath);
-        else if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            DeleteFolderTree(strPath);
-        else
-            DeleteOrHandOver(strPath);
-    });
+    CStagingFolder staging;
+    RemoveChildren(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)), false, staging);
     return kNothingHandedOver;
 }
 
 int CFolderRemover::DeleteFolderTree(std::wstring strFolder)
 {
-    if (NamesNoFolder(strFolder))
+    const std::wstring strPath(WithoutTrailingSeparators(strFolder));
+    if (NamesNoFolder(strPath))
         return kNothingHandedOver;
-    // Tested again here, just before listing, for a folder that was turned
-    // into a link since its parent was listed, and for a link passed in.
-    if (IsLinkPath(strFolder))
-    {
-        RemoveLink(std::wstring(WithoutTrailingSeparators(strFolder)));
+    const size_t nSeparator = strPath.rfind(L'\\');
+    EFolderChain eChain;
+    const CHandle hParent = OpenFolderChain(strPath.substr(0, nSeparator + 1), 0, eChain);
+    CFolderEntry entry;
+    if (!hParent.IsValid() || !FindEntry(hParent.Get(), std::wstring_view(strPath).substr(nSeparator + 1), entry))
         return kNothingHandedOver;
-    }
 
-    bool bHandedOver = false;
-    ForEachEntry(strFolder, [this, &bHandedOver](const std::wstring& strPath, DWORD dwAttributes) {
-        const bool bFolder = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!bFolder && strPath.find(kLogMarker) != std::wstring::npos)
-            return; // the updater's own log files stay
-        if (IsLink(dwAttributes))
-            RemoveLink(strPath);
-        else if (bFolder)
-        {
-            if (DeleteFolderTree(strPath) == kHandedOver)
-                bHandedOver = true;
-        }
-        else if (DeleteOrHandOver(strPath))
-        {
-            bHandedOver = true;
-        }
-        // A file that can be neither deleted nor handed over stays, unrecorded.
-    });
-
-    // Also when the folder could not be listed: it may still be removable,
-    // or at least be handed over.
-    if (!::RemoveDirectoryW(strFolder.c_str()) &&
-        ::MoveFileExW(strFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        return kHandedOver;
-    return bHandedOver ? kHandedOver : kNothingHandedOver;
+    CStagingFolder staging;
+    RemoveEntry(hParent.Get(), entry, strPath, true, staging);
+    return staging.HandedOver() ? kHandedOver : kNothingHandedOver;
 }

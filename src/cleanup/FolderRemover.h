@@ -2,16 +2,30 @@
 
 #include <string>
 
-// Deletes folder trees as far as the platform lets it now, and hands what is
-// locked or in use to the platform for deletion at the next restart.
+// Deletes folder trees as far as the platform lets it now. The data folder
+// lies under ProgramData, where ordinary users create and own entries, and
+// this program runs elevated, so every folder is opened once, listed and
+// emptied through its handle, and each entry is opened relative to it and
+// deleted through its own handle (win/FileHandles.h): an entry swapped for a
+// link after it was listed is not followed.
 //
-// Links (junctions, symbolic links, mount points: every entry that carries a
-// reparse point) are never entered: the link itself is removed and its target
-// is left exactly as it was. The data folder lies under ProgramData, where
-// ordinary users can create entries, and this program runs elevated; following
-// a planted link would delete whatever it points to. A link that cannot be
-// removed as a link stays, and is never handed over for deletion at restart,
-// since that deletion might follow it.
+// Links (junctions, symbolic links, mount points) are never entered: a link
+// is deleted as a link through a handle on the link itself, and where the
+// platform gives no such handle it stays. Other reparse points are ordinary
+// files and folders. Read-only files are deleted like any other.
+//
+// What cannot be deleted now but can be moved (a program image in use) is
+// moved into a staging folder that this call creates below the Windows
+// temporary folder, readable and writable by administrators and SYSTEM
+// only, and that staged path is handed to the platform for deletion at the
+// next restart, the staging folder itself after its contents. No path that
+// another user could redirect before the restart is ever handed over. What
+// can be neither deleted nor moved (held open without delete sharing, or on
+// another volume than the Windows folder), an entry that changed between
+// its folder's listing and its opening, and a link that cannot be deleted as
+// a link stay where they are and are named in the log as
+// "Left in place: <path>\r\n"; a folder that stays only because something
+// in it stays is not named.
 class CFolderRemover
 {
 public:
@@ -20,18 +34,21 @@ public:
     static constexpr int kHandedOver = 2;
 
     // Deletes everything inside strFolder but keeps the folder itself. Files
-    // directly inside it are deleted whatever their names; sub-folders go
-    // through DeleteFolderTree. Returns kRefused, touching nothing, for the
-    // program-files folders of any drive, for a drive root or empty path, and
-    // for a path that is, or lies below, a link; otherwise
-    // kNothingHandedOver. A folder that cannot be listed is left as it is.
+    // directly inside it are deleted whatever their names; sub-folders are
+    // removed as DeleteFolderTree removes them. Returns kRefused, touching
+    // nothing, for the program-files folders of any drive, for a drive root
+    // or empty path, and for a path that is, or lies below, a link; otherwise
+    // kNothingHandedOver. A folder that is missing, not on a drive letter
+    // ("X:\..."), or cannot be listed is left as it is.
     int DeleteFolderContents(const std::wstring& strFolder);
 
     // Removes strFolder with everything below it, except files whose full
-    // path holds the log marker "VimoLog_LumetUpdate_" (and so the folders
-    // that hold them). Returns kHandedOver when anything, the folder itself
-    // included, was handed over for deletion at restart, else
-    // kNothingHandedOver. When strFolder is itself a link, only the link is
-    // removed. A drive root or empty path is not touched.
+    // path holds the log marker "VimoLog_LumetUpdate_" (they stay, and so do
+    // the folders that hold them, neither named in the log nor handed over).
+    // Returns kHandedOver when anything, the folder itself included, was
+    // handed over for deletion at restart, else kNothingHandedOver. When
+    // strFolder is itself a link, only the link is removed (or left in
+    // place, as above). A drive root or empty path, a missing folder, or a
+    // path that passes through a link above strFolder is not touched.
     int DeleteFolderTree(std::wstring strFolder);
 };

@@ -6,16 +6,24 @@
 #include "cleanup/FolderRemover.h"
 #include "installer/MyRegKey.h"
 #include "resources/ProductList.h"
+#include "win/Ntdll.h"
 
 #include <windows.h>
 #include <shlobj.h>
-#include <shlwapi.h>
+#include <winternl.h>
+
+#include <string>
+#include <vector>
 
 namespace
 {
 constexpr wchar_t kCommonMakerFolder[] = L"\\Microsoft\\Windows\\Start Menu\\Programs\\Vimo\\";
 constexpr wchar_t kDataFolder[] = L"\\Vimo\\VimoLumet";
-constexpr wchar_t kUserKey[] = L"Software\\Vimo\\Lumet";
+// HKEY_CURRENT_USER\Software\Vimo\Lumet, level by level.
+constexpr const wchar_t* kUserKeyLevels[] = {L"Software", L"Vimo", L"Lumet"};
+constexpr DWORD kLongestKeyName = 255;
+
+using PfnNtDeleteKey = NTSTATUS(NTAPI*)(HANDLE);
 
 // "C:\..." or "\\server\...": a path that does not depend on the current
 // drive or folder.
@@ -39,6 +47,43 @@ std::wstring CommonAppDataFolder()
     const std::wstring strFolder(szFolder);
     return IsFullPath(strFolder) ? strFolder : std::wstring();
 }
+
+// Whether the key, opened with REG_OPTION_OPEN_LINK, is a registry link.
+bool IsRegistryLink(const CMyRegKey& key)
+{
+    DWORD dwType = REG_NONE;
+    return ::RegQueryValueExW(key.Get(), L"SymbolicLinkValue", nullptr, &dwType, nullptr, nullptr) == ERROR_SUCCESS &&
+           dwType == REG_LINK;
+}
+
+// Deletes the key, opened with REG_OPTION_OPEN_LINK and DELETE, with its
+// values and sub-keys, each sub-key opened as itself: a link is deleted as a
+// link, and nothing a link points to is touched. Deleting by path would
+// follow links. What cannot be deleted stays.
+void DeleteKeyTree(const CMyRegKey& key)
+{
+    if (!IsRegistryLink(key))
+    {
+        std::vector<std::wstring> vecNames;
+        wchar_t szName[kLongestKeyName + 1];
+        for (DWORD i = 0;; ++i)
+        {
+            DWORD cchName = kLongestKeyName + 1;
+            if (::RegEnumKeyExW(key.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            vecNames.emplace_back(szName, cchName);
+        }
+        for (const std::wstring& strName : vecNames)
+        {
+            CMyRegKey sub;
+            if (sub.Open(key.Get(), strName.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE) == ERROR_SUCCESS)
+                DeleteKeyTree(sub);
+        }
+    }
+    static const PfnNtDeleteKey pfnNtDeleteKey = NtdllEntry<PfnNtDeleteKey>("NtDeleteKey");
+    if (pfnNtDeleteKey)
+        pfnNtDeleteKey(key.Get());
+}
 }
 
 void ProductList::RemoveLeftovers()
@@ -61,10 +106,20 @@ void ProductList::RemoveLeftovers()
         remover.DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
     }
 
-    // The key is deleted by its path from the root: the key itself, its
-    // values and its sub-keys all go. Its result is not looked at; a key that
-    // stays is not tried again.
-    CMyRegKey key;
-    if (key.Open(HKEY_CURRENT_USER, kUserKey) == ERROR_SUCCESS)
-        ::SHDeleteKeyW(HKEY_CURRENT_USER, kUserKey);
+    // The user can make any level of the key a link to a key elsewhere, so
+    // each level is opened as itself inside the one above: the walk stops at
+    // a link above the key, and a link at the key is deleted as a link.
+    // Nothing is reported; a key that stays is not tried again.
+    CMyRegKey levels[std::size(kUserKeyLevels)];
+    HKEY hParent = HKEY_CURRENT_USER;
+    for (size_t i = 0; i < std::size(kUserKeyLevels); ++i)
+    {
+        const bool bKey = i + 1 == std::size(kUserKeyLevels);
+        if (levels[i].Open(hParent, kUserKeyLevels[i], REG_OPTION_OPEN_LINK, bKey ? KEY_READ | DELETE : KEY_READ) !=
+                ERROR_SUCCESS ||
+            (!bKey && IsRegistryLink(levels[i])))
+            return;
+        hParent = levels[i].Get();
+    }
+    DeleteKeyTree(levels[std::size(kUserKeyLevels) - 1]);
 }

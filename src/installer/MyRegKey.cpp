@@ -7,10 +7,10 @@ PfnRegQueryValueExW g_pfnRegQueryValueExW = &::RegQueryValueExW;
 
 CMyRegKey::~CMyRegKey() { Close(); }
 
-LONG CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey)
+LONG CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions, REGSAM samDesired)
 {
     Close();
-    const LONG lResult = ::RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ, &m_hKey);
+    const LONG lResult = ::RegOpenKeyExW(hRoot, pszSubKey, dwOptions, samDesired, &m_hKey);
     if (lResult == ERROR_SUCCESS)
         m_bOpen = 1;
     else

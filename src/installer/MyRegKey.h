@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Owner of one registry key opened for reading. Result codes are Win32 error
+// Owner of one registry key, opened for reading (the clean-up also opens
+// keys with the right to delete them). Result codes are Win32 error
 // codes, ERROR_SUCCESS (0) meaning success. A key that was opened is closed
 // exactly once, by Close or by the destructor.
 class CMyRegKey
@@ -17,9 +18,11 @@ public:
 
     // RegOpenKeyExW with KEY_READ and no registry-view flag: a key of the
     // 32-bit view is addressed by naming WOW6432Node in the path. On failure
-    // the object holds no key.
-    LONG Open(HKEY hRoot, const wchar_t* pszSubKey);
+    // the object holds no key. dwOptions REG_OPTION_OPEN_LINK opens a
+    // registry link itself instead of the key it points to.
+    LONG Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions = 0, REGSAM samDesired = KEY_READ);
     void Close();
+    HKEY Get() const { return m_hKey; }
 
     // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into value: its
     // characters up to the first NUL, or all of its whole characters when it

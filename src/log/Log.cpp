@@ -2,20 +2,11 @@
 
 #include "log/LogRetention.h"
 #include "win/Clock.h"
-#include "win/Files.h"
+#include "win/FileHandles.h"
 
 #include <shlobj.h>
 
 HANDLE g_hLogFile = INVALID_HANDLE_VALUE;
-
-namespace
-{
-void EnsureFolder(const std::wstring& strPath)
-{
-    if (!IsFolder(strPath))
-        ::CreateDirectoryW(strPath.c_str(), nullptr); // a failure only means no log
-}
-}
 
 std::wstring MakeLogFilePath()
 {
@@ -30,12 +21,12 @@ std::wstring MakeLogFilePathIn(const std::wstring& strAppData)
     if (strAppData.empty())
         return std::wstring();
 
-    const std::wstring strMaker = strAppData + L"\\Vimo\\";
-    const std::wstring strProduct = strAppData + L"\\Vimo\\VimoLumet";
+    // Vimo, VimoLumet and Log are made where missing, each inside the one
+    // above through its handle; nothing is made below a link. A failure only
+    // means no log.
     const std::wstring strLogFolder = strAppData + L"\\Vimo\\VimoLumet\\Log";
-    EnsureFolder(strMaker);
-    EnsureFolder(strProduct);
-    EnsureFolder(strLogFolder);
+    EFolderChain eChain;
+    OpenFolderChain(strLogFolder, 3, eChain);
 
     SYSTEMTIME st = {};
     g_pfnGetSystemTime(&st);
@@ -47,17 +38,32 @@ HANDLE OpenLog(const wchar_t* pszPath)
     if (g_hLogFile != INVALID_HANDLE_VALUE || pszPath == nullptr)
         return g_hLogFile;
 
-    std::wstring strFolder(pszPath);
-    if (strFolder.empty() || strFolder.back() != L'\\')
-    {
-        const size_t nSlash = strFolder.rfind(L'\\');
-        strFolder = nSlash == std::wstring::npos ? std::wstring() : strFolder.substr(0, nSlash);
-    }
+    const std::wstring strPath(pszPath);
+    const size_t nSlash = strPath.rfind(L'\\');
+    if (nSlash == std::wstring::npos)
+        return g_hLogFile;
+    // The folder is opened level by level from the drive's root: when any
+    // level is a link, nothing is pruned and no log is written.
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(strPath.substr(0, nSlash), 0, eChain);
+    if (!hFolder.IsValid())
+        return g_hLogFile;
     // Pruning comes first, so this run's new file is never pruned.
-    PruneOldLogs(strFolder.c_str());
+    PruneOldLogsIn(hFolder.Get());
 
-    // Others may read the log while it is written, but not write or delete it.
-    g_hLogFile = ::CreateFileW(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // Others may read the log while it is written, but not write or delete
+    // it. An existing file of that name is emptied; when the name holds a
+    // reparse point (a link), no log is opened.
+    CHandle hLog;
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (OpenRelative(hFolder.Get(), std::wstring_view(strPath).substr(nSlash + 1), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, hLog) != ERROR_SUCCESS ||
+        !::GetFileInformationByHandleEx(hLog.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return g_hLogFile;
+    FILE_END_OF_FILE_INFO end = {};
+    if (::SetFileInformationByHandle(hLog.Get(), FileEndOfFileInfo, &end, sizeof(end)))
+        g_hLogFile = hLog.Take();
     return g_hLogFile;
 }
 

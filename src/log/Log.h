@@ -12,15 +12,20 @@
 extern HANDLE g_hLogFile;
 
 // Full path of this run's log file: Vimo_LumetUpdate<UTC time>.log in the
-// folder Vimo\VimoLumet\Log below the local application-data folder; creates
-// the folder chain. Empty when that folder cannot be found.
+// folder Vimo\VimoLumet\Log below the local application-data folder. Creates
+// the missing levels of that chain, but none below a link. Empty when the
+// application-data folder cannot be found.
 std::wstring MakeLogFilePath();
 
 // The same below a given application-data folder; empty when it is empty.
 std::wstring MakeLogFilePathIn(const std::wstring& strAppData);
 
-// Prunes the log's folder, then creates (or truncates) the log file. Does its
-// work once: while a log is open it returns the open handle untouched.
+// Opens the log's folder level by level from the drive's root, prunes it
+// (PruneOldLogsIn), then creates the log file in it, or opens and empties the
+// existing file of that name. When a level of the folder is a link or
+// missing, nothing is pruned and no log is opened; when the file's name
+// holds a reparse point, no log is opened. Does its work once: while a log
+// is open it returns the open handle untouched. Returns g_hLogFile.
 HANDLE OpenLog(const wchar_t* pszPath);
 
 void CloseLog();

@@ -1,10 +1,11 @@
 #include "log/LogRetention.h"
 
 #include "win/Clock.h"
-#include "win/ScopedHandle.h"
+#include "win/FileHandles.h"
 
 #include <ctime>
-#include <string>
+#include <cwchar>
+#include <vector>
 
 namespace
 {
@@ -51,39 +52,39 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow)
     return nAgeDays > kMaxAgeDays;
 }
 
-void PruneOldLogs(const wchar_t* pszFolder)
+void PruneOldLogsIn(HANDLE hFolder)
 {
-    if (pszFolder == nullptr)
-        return;
-    std::wstring strFolder(pszFolder);
-    if (strFolder.size() < kShortestFolderPath)
-        return;
-    if (strFolder.back() != L'\\')
-        strFolder += L'\\';
-
-    WIN32_FIND_DATAW fd = {};
-    CFindHandle hFind(::FindFirstFileW((strFolder + L"*.*").c_str(), &fd));
+    std::vector<CFolderEntry> vecEntries;
+    ListFolder(hFolder, vecEntries);
 
     SYSTEMTIME stNow = {};
     g_pfnGetSystemTime(&stNow);
 
-    if (!hFind.IsValid())
-        return;
-    do
+    for (const CFolderEntry& entry : vecEntries)
     {
-        if (fd.cFileName[0] == L'.')
+        if (entry.strName[0] == L'.')
             continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         {
-            // A junction or folder link may point anywhere on the machine, and
-            // this program runs elevated: never follow one.
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                continue;
-            PruneOldLogs((strFolder + fd.cFileName + L"\\").c_str());
+            const COpenedEntry opened = OpenEntry(hFolder, entry, 0);
+            if (opened.eKind == EEntryKind::Folder)
+                PruneOldLogsIn(opened.h.Get());
         }
-        else if (IsPrunable(fd.ftLastWriteTime, stNow))
+        else if (IsPrunable(entry.ftLastWrite, stNow))
         {
-            ::DeleteFileW((strFolder + fd.cFileName).c_str()); // a file that stays is tried again next run
+            const COpenedEntry opened = OpenEntry(hFolder, entry, DELETE);
+            if (opened.eKind == EEntryKind::File)
+                DeleteByHandle(opened.h.Get(), opened.dwAttributes, false); // a file that stays is tried next run
         }
-    } while (::FindNextFileW(hFind.Get(), &fd));
+    }
+}
+
+void PruneOldLogs(const wchar_t* pszFolder)
+{
+    if (pszFolder == nullptr || std::wcslen(pszFolder) < kShortestFolderPath)
+        return;
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(pszFolder, 0, eChain);
+    if (hFolder.IsValid())
+        PruneOldLogsIn(hFolder.Get());
 }

@@ -16,6 +16,12 @@ std::optional<int64_t> CalendarTimeOf(const SYSTEMTIME& st);
 bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow);
 
 // Deletes every file in the folder and below it whose last write is more than
-// 15 whole days old. Names beginning with a full stop are neither deleted nor
-// entered, and links to folders (reparse points) are never entered.
+// 15 whole days old, through its own handle, each folder listed through its
+// handle. Names beginning with a full stop are neither deleted nor entered;
+// links are neither deleted nor entered, nor is an entry that changed since
+// the listing. Read-only and open files stay.
+void PruneOldLogsIn(HANDLE hFolder);
+
+// The same for a folder path of at least three characters, opened level by
+// level from the drive's root: nothing is pruned when any level is a link.
 void PruneOldLogs(const wchar_t* pszFolder);

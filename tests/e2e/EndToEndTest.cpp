@@ -269,23 +269,54 @@ TEST(EndToEnd, OldLogsArePrunedAtStart)
         EXPECT_EQ(Exists(LogFolder() + L"\\" + f.name), f.bKept) << Utf8(f.name);
 }
 
-TEST(EndToEnd, LockedAndProtectedFilesInTheDataFolderAreHandedOver)
+// HKEY_CURRENT_USER\strKey made a registry link to strTarget, a full
+// registry path.
+void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
 {
-    PrepareInstalledMachine();
-    WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
-    WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
-    WriteBytes(DataFolder() + L"\\locked.dat", "locked");
-    HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
-    const bool bEnded = RunUpdater(L"C:\\Temp\\new.msi");
-    ::CloseHandle(hLocked);
-    ASSERT_TRUE(bEnded);
+    HKEY hKey = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, strKey.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &hKey, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(::RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(strTarget.data()),
+                               static_cast<DWORD>(strTarget.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ::RegCloseKey(hKey);
+}
 
-    EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
-    EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
-    EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
-    EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
-    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\locked.dat"));
-    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\Log"));
+// What the user can plant before the update: in the data folder a file held
+// open for the whole run and one of the updater's own logs; at the per-user
+// key, or at the key above it, a link to a key of the machine.
+TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
+{
+    const std::wstring strVictim = L"SOFTWARE\\LumetVictim";
+    for (const std::wstring strLink : {L"Software\\Vimo\\Lumet", L"Software\\Vimo"})
+    {
+        ASSERT_EQ(
+            ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (strVictim + L"\\Lumet\\Recent").c_str(), L"0", REG_SZ, L"x", 4), 0);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vimo");
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
+        MakeRegistryLink(strLink,
+                         L"\\Registry\\Machine\\" + strVictim + (strLink.ends_with(L"Lumet") ? L"\\Lumet" : L""));
+        WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
+        WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
+        WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
+        WriteBytes(DataFolder() + L"\\locked.dat", "locked");
+        std::filesystem::remove_all(LogFolder());
+        HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
+        const bool bEnded = RunUpdater(L"");
+        ::CloseHandle(hLocked);
+        ASSERT_TRUE(bEnded);
+
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, strVictim + L"\\Lumet\\Recent")) << Utf8(strLink);
+        // A link at the key is deleted as a link; one above it is left alone.
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), strLink.ends_with(L"Vimo")) << Utf8(strLink);
+        EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
+        EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
+        EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
+        EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
+        EXPECT_TRUE(PendingDeletions().empty());
+        EXPECT_EQ(RunLog(), "Left in place: " + Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
+    }
 }
 }

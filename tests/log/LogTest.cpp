@@ -50,8 +50,30 @@ TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowAFolderChainMadeLevelByLevel)
     EXPECT_EQ(MakeLogFilePathIn(appData), appData + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");
     EXPECT_TRUE(IsFolder(appData + L"\\Vimo\\VimoLumet\\Log"));
     EXPECT_EQ(ReadBytes(appData + L"\\Vimo\\kept.txt"), "kept");
-    // No application-data folder: no path, and so no log.
-    EXPECT_EQ(MakeLogFilePathIn(L""), L"");
-    EXPECT_EQ(OpenLog(L""), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(MakeLogFilePathIn(L""), L""); // no application-data folder
+}
+
+// A user replaces the log folder, or the folder above it, with a link to a
+// folder of old files before the update starts.
+TEST_F(LogTest, NothingIsPrunedOrWrittenThroughALinkInTheLogFolderChain)
+{
+    const SYSTEMTIME stNow = MakeSystemTime(2026, 6, 15);
+    const FixedClock clock(stNow);
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {{L"Vimo\\VimoLumet\\Log", L"old.dat"},
+                                                               {L"Vimo\\VimoLumet", L"Log\\old.dat"}};
+    for (const auto& [pszLinked, pszOld] : cases)
+    {
+        const ScratchFolder victim(L"log-victim"), appData(L"log-appdata");
+        WriteBytes(victim / pszOld, "old");
+        SetLastWriteTime(victim / pszOld, AddSeconds(stNow, -40 * 86400LL));
+        const std::wstring strLink = appData / pszLinked;
+        MakeFolders(strLink.substr(0, strLink.rfind(L'\\')));
+        ASSERT_TRUE(MakeFolderLink(strLink, victim.Path()));
+
+        const std::wstring path = MakeLogFilePathIn(appData.Path());
+        EXPECT_EQ(OpenLog(path.c_str()), INVALID_HANDLE_VALUE) << Utf8(pszLinked);
+        EXPECT_TRUE(Exists(victim / pszOld)) << Utf8(pszLinked);
+        EXPECT_FALSE(Exists(path)) << Utf8(pszLinked); // it would be in the victim folder
+    }
 }
 }

@@ -223,3 +223,23 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
     ::CloseHandle(h);
     return dwExit;
 }
+
+std::vector<std::wstring> PendingDeletions()
+{
+    std::vector<wchar_t> data(65536, L'\0');
+    DWORD cbData = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &cbData);
+    // Pairs of "\??\<path>" and a target, empty for a deletion: the empty
+    // strings make the list unreadable as an ordinary multi-string.
+    std::vector<std::wstring> paths;
+    for (const wchar_t *p = data.data(), *pEnd = p + cbData / sizeof(wchar_t); p < pEnd && *p;)
+    {
+        const std::wstring strFrom(p);
+        const std::wstring strTo(p += strFrom.size() + 1);
+        p += strTo.size() + 1;
+        if (strTo.empty() && strFrom.starts_with(L"\\??\\"))
+            paths.push_back(strFrom.substr(4));
+    }
+    return paths;
+}

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Helpers for tests that run against the real Windows API in a throwaway Wine
 // prefix.
@@ -118,3 +119,7 @@ std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTime
 // Runs a command line and waits for it; returns its exit code, or -1 when it
 // could not be started.
 DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);
+
+// The paths waiting in the platform's list of deletions at the next restart,
+// in the order they were recorded.
+std::vector<std::wstring> PendingDeletions();
