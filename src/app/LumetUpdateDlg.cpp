@@ -1,5 +1,6 @@
 #include "app/LumetUpdateDlg.h"
 
+#include "app/UpdateSteps.h"
 #include "installer/LaunchApplication.h"
 #include "resources/MultiLanguage.h"
 #include "resources/ProductList.h"
@@ -236,11 +237,11 @@ void CLumetUpdateDlg::RunRemovalPhase()
             // No step's result stops the phase: a value not found is carried
             // on as an empty string.
             ProductList list;
-            const std::wstring strProductCode = m_pSteps->GetProductCode(list);
-            m_strInstallDir = m_pSteps->GetInstallLocation(list);
-            m_pSteps->RemoveEarlierVersions(list);
-            const std::wstring strUninstall = m_pSteps->GetUninstallString(list);
-            m_pSteps->UninstallProduct(list, strUninstall.c_str(), strProductCode);
+            const std::wstring strProductCode = g_updateSteps.pfnGetProductCode(list);
+            m_strInstallDir = g_updateSteps.pfnGetInstallLocation(list);
+            g_updateSteps.pfnRemoveEarlierVersions(list);
+            const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString(list);
+            g_updateSteps.pfnUninstallProduct(list, strUninstall.c_str(), strProductCode);
         }
         m_bRemoving = 0;
     }
@@ -256,14 +257,14 @@ void CLumetUpdateDlg::RunInstallPhase()
         CComInit com(COINIT_APARTMENTTHREADED);
         {
             ProductList list;
-            m_pSteps->InstallPackage(list, m_strPackagePath, m_strInstallDir);
+            g_updateSteps.pfnInstallPackage(list, m_strPackagePath, m_strInstallDir);
         }
         m_bInstalling = 0;
     }
     m_evStart.ResetEvent();
     m_progress.SetMarquee(FALSE, 0);
     m_progress.SetPos(0);
-    m_pSteps->LaunchApplication(*this);
+    g_updateSteps.pfnLaunchApplication(*this);
     ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/UpdateSteps.h"
 #include "win/Dialog.h"
 #include "win/Event.h"
 #include "win/ProgressBar.h"
@@ -47,9 +46,6 @@ public:
     std::wstring m_strPackagePath;
     std::wstring m_strInstallDir;
     CProgressBar m_progress;
-
-    // The steps the phases run; the real ones unless a test says otherwise.
-    CUpdateSteps* m_pSteps = &CUpdateSteps::Real();
 
 protected:
     BOOL OnInitDialog() override;
