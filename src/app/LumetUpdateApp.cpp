@@ -10,8 +10,6 @@
 
 CLumetUpdateApp theApp;
 
-namespace
-{
 // The program runs elevated, possibly from a downloads folder: a DLL loaded
 // by name later must come from the system folder, never from beside the exe.
 void RestrictDllSearchToSystemFolder()
@@ -22,7 +20,6 @@ void RestrictDllSearchToSystemFolder()
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (pfn)
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 }
 
 std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
