@@ -10,8 +10,6 @@
 
 CLumetUpdateApp theApp;
 
-namespace
-{
 // The program runs elevated, possibly from a downloads folder: a DLL loaded
 // by name later must come from the system folder, never from beside the exe.
 void RestrictDllSearchToSystemFolder()
@@ -24,6 +22,8 @@ void RestrictDllSearchToSystemFolder()
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+namespace
+{
 // Also against what an unelevated process can plant: junctions made by a user
 // without administrator rights are not followed (redirection trust), and
 // images are not loaded from remote shares, from files of low integrity, or

@@ -20,6 +20,10 @@ private:
 
 extern CLumetUpdateApp theApp;
 
+// From here on the process loads DLLs named without a path from the system
+// folder only. Start-up calls it first.
+void RestrictDllSearchToSystemFolder();
+
 // The package path: the first argument after the program's own path, as the
 // system splits command lines; empty when there is none.
 std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine);

@@ -1,10 +1,13 @@
 #include "app/LumetUpdateDlg.h"
 
+#include "app/UpdateSteps.h"
 #include "installer/LaunchApplication.h"
 #include "resources/MultiLanguage.h"
 #include "resources/ProductList.h"
 #include "resources/resource.h"
 #include "win/Com.h"
+
+#include <utility>
 
 const std::wstring g_strProductName = L"Vimo Lumet";
 const std::wstring g_strAppToken = L"[APPLICATION]";
@@ -129,21 +132,32 @@ void CLumetUpdateDlg::OnClose()
         return;
     }
 
-    // Requests that arrive while the guard waits are handled by this wait.
+    // No phase runs, so an open refusal box no longer tells the truth: it is
+    // closed here, and its message loop, further down this thread's stack,
+    // ends when this handler returns to it.
+    CloseRefusalBox();
+
+    // A guard that accepted a close earlier is still waiting further down this
+    // thread's stack; it ends the dialog when the workers have ended.
     if (m_bClosing)
         return;
     m_bClosing = true;
     m_evStop.SetEvent();
     // The removal thread's hand-over may still start the install phase while
     // this waits, so the install thread is looked at only afterwards.
+    std::optional<int> nQuitCode;
     if (m_pRemoveThread)
-        WaitHandlingMessages(m_pRemoveThread->Handle());
+        WaitHandlingMessages(m_pRemoveThread->Handle(), nQuitCode);
     if (m_pInstallThread)
-        WaitHandlingMessages(m_pInstallThread->Handle());
+        WaitHandlingMessages(m_pInstallThread->Handle(), nQuitCode);
     EndDialog(IDCANCEL);
+    // Passed on only now: a modal loop that saw it would end the dialog while
+    // a worker still uses it.
+    if (nQuitCode)
+        ::PostQuitMessage(*nQuitCode);
 }
 
-void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread)
+void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread, std::optional<int>& nQuitCode)
 {
     // A worker may be waiting in SendMessage for this thread (the install
     // phase stops the progress bar after clearing its flag), so the wait must
@@ -155,11 +169,8 @@ void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread)
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         {
             if (msg.message == WM_QUIT)
-            {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                return;
-            }
-            if (!::IsDialogMessageW(m_hWnd, &msg))
+                nQuitCode = static_cast<int>(msg.wParam);
+            else if (!::IsDialogMessageW(m_hWnd, &msg))
             {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);
@@ -168,6 +179,28 @@ void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread)
         if (dwWait != WAIT_OBJECT_0 + 1)
             return; // the thread has ended (or the handle is unusable)
     }
+}
+
+void CLumetUpdateDlg::CloseRefusalBox()
+{
+    if (!m_bWarningShown)
+        return;
+    // The box is the one dialog-class window of this thread that the progress
+    // window owns.
+    std::pair<HWND, HWND> search{m_hWnd, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pSearch = reinterpret_cast<std::pair<HWND, HWND>*>(lParam);
+            wchar_t szClass[16] = {};
+            ::GetClassNameW(hWnd, szClass, 16);
+            if (::GetWindow(hWnd, GW_OWNER) == pSearch->first && std::wstring(szClass) == L"#32770")
+                pSearch->second = hWnd;
+            return pSearch->second == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.second)
+        ::SendMessageW(search.second, WM_COMMAND, IDOK, 0);
 }
 
 LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
@@ -204,11 +237,11 @@ void CLumetUpdateDlg::RunRemovalPhase()
             // No step's result stops the phase: a value not found is carried
             // on as an empty string.
             ProductList list;
-            const std::wstring strProductCode = m_pSteps->GetProductCode(list);
-            m_strInstallDir = m_pSteps->GetInstallLocation(list);
-            m_pSteps->RemoveEarlierVersions(list);
-            const std::wstring strUninstall = m_pSteps->GetUninstallString(list);
-            m_pSteps->UninstallProduct(list, strUninstall.c_str(), strProductCode);
+            const std::wstring strProductCode = g_updateSteps.pfnGetProductCode(list);
+            m_strInstallDir = g_updateSteps.pfnGetInstallLocation(list);
+            g_updateSteps.pfnRemoveEarlierVersions(list);
+            const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString(list);
+            g_updateSteps.pfnUninstallProduct(list, strUninstall.c_str(), strProductCode);
         }
         m_bRemoving = 0;
     }
@@ -224,14 +257,14 @@ void CLumetUpdateDlg::RunInstallPhase()
         CComInit com(COINIT_APARTMENTTHREADED);
         {
             ProductList list;
-            m_pSteps->InstallPackage(list, m_strPackagePath, m_strInstallDir);
+            g_updateSteps.pfnInstallPackage(list, m_strPackagePath, m_strInstallDir);
         }
         m_bInstalling = 0;
     }
     m_evStart.ResetEvent();
     m_progress.SetMarquee(FALSE, 0);
     m_progress.SetPos(0);
-    m_pSteps->LaunchApplication(*this);
+    g_updateSteps.pfnLaunchApplication(*this);
     ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/UpdateSteps.h"
 #include "win/Dialog.h"
 #include "win/Event.h"
 #include "win/ProgressBar.h"
@@ -9,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Posted by the removal thread as its last act; its handler starts the
@@ -47,9 +47,6 @@ public:
     std::wstring m_strInstallDir;
     CProgressBar m_progress;
 
-    // The steps the phases run; the real ones unless a test says otherwise.
-    CUpdateSteps* m_pSteps = &CUpdateSteps::Real();
-
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
@@ -62,9 +59,13 @@ private:
 
     void StartWorker(std::unique_ptr<CWorkerThread>& pThread, CWorkerThread::PfnThreadProc pfnProc);
 
-    // Waits until the thread has ended while still handling this window's
-    // messages, then handles those already queued.
-    void WaitHandlingMessages(HANDLE hThread);
+    // Waits until the thread has ended while still handling this thread's
+    // messages, then handles those already queued. A WM_QUIT taken meanwhile
+    // is kept in nQuitCode, not acted on.
+    void WaitHandlingMessages(HANDLE hThread, std::optional<int>& nQuitCode);
+
+    // Presses OK on the refusal box, if one is open.
+    void CloseRefusalBox();
 
     bool m_bClosing = false;      // the close guard is waiting for the workers
     bool m_bWarningShown = false; // the refusal box is on screen

@@ -5,24 +5,22 @@
 class CLumetUpdateDlg;
 class ProductList;
 
-// The steps that the two update phases run, in their order. The program runs
-// the real steps; tests put recorders in their place to watch the sequence
-// without real installers.
-class CUpdateSteps
+// The steps that the two update phases run, in their order. The program keeps
+// the real steps; tests swap the whole set to watch the sequence without real
+// installers.
+// Function pointers, like every seam of the program: the others sit at the
+// bottom (clock, registry read, command runner), where there is no object to
+// hang a virtual on.
+struct UpdateSteps
 {
-public:
-    virtual ~CUpdateSteps() = default;
-
-    virtual std::wstring GetProductCode(ProductList& list);
-    virtual std::wstring GetInstallLocation(ProductList& list);
-    virtual void RemoveEarlierVersions(ProductList& list);
-    virtual std::wstring GetUninstallString(ProductList& list);
-    virtual void UninstallProduct(ProductList& list, const wchar_t* pszUninstallCommand,
-                                  const std::wstring& strProductCode);
-    virtual void InstallPackage(ProductList& list, const std::wstring& strPackagePath,
-                                const std::wstring& strInstallDir);
-    virtual void LaunchApplication(CLumetUpdateDlg& dlg);
-
-    // The real steps, shared by every dialog.
-    static CUpdateSteps& Real();
+    std::wstring (*pfnGetProductCode)(ProductList& list);
+    std::wstring (*pfnGetInstallLocation)(ProductList& list);
+    void (*pfnRemoveEarlierVersions)(ProductList& list);
+    std::wstring (*pfnGetUninstallString)(ProductList& list);
+    void (*pfnUninstallProduct)(ProductList& list, const wchar_t* pszUninstallCommand,
+                                const std::wstring& strProductCode);
+    void (*pfnInstallPackage)(ProductList& list, const std::wstring& strPackagePath, const std::wstring& strInstallDir);
+    void (*pfnLaunchApplication)(CLumetUpdateDlg& dlg);
 };
+
+extern UpdateSteps g_updateSteps;

@@ -6,8 +6,8 @@
 
 // A worker thread that runs one function with one parameter. The object owns
 // the thread handle and outlives the thread; deleting it waits for a thread
-// that was started and has not ended yet, so that nothing the thread uses can
-// go away under it.
+// that was started and has not ended yet, so an owner that deletes it before
+// anything else the thread uses keeps those alive until the thread has ended.
 class CWorkerThread
 {
 public:

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "app/UpdateSteps.h"
 #include "resources/MultiLanguage.h"
 #include "resources/ProductList.h"
 #include "resources/resource.h"
@@ -10,174 +11,155 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
 namespace
 {
-// A manual-reset gate that a recorded step waits at while it is shut.
-class Gate
+// A manual-reset event that a recording step waits at while it is shut.
+struct Gate
 {
-public:
-    ~Gate() { ::CloseHandle(m_h); }
-    void Shut() { ::ResetEvent(m_h); }
-    void Open() { ::SetEvent(m_h); }
-    void Pass() { ::WaitForSingleObject(m_h, 60000); }
-
-private:
-    HANDLE m_h = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    CHandle h{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+    void Shut() { ::ResetEvent(h.Get()); }
+    void Open() { ::SetEvent(h.Get()); }
+    void Pass() { ::WaitForSingleObject(h.Get(), 60000); }
 };
 
-// Update steps that record what the phases call instead of running
-// installers; a hook on the window's thread adds the progress-bar messages.
-class RecordingSteps : public CUpdateSteps
+// What the dialog's run did, as "|event|event...": the steps, the progress-bar
+// messages, the messages that the window's thread takes from its queue and
+// that a test looks for (WM_APP, WM_QUIT), and the end of the dialog.
+std::wstring g_strLog;
+std::mutex g_mutex;
+std::condition_variable g_recorded;
+Gate g_removal, g_install; // the first removal step and the install step wait at these
+
+void Record(const std::wstring& strEvent)
 {
-public:
-    DWORD dwStepDelayMs = 0;
-    Gate removal, install;
-    std::function<void(CLumetUpdateDlg&)> onLaunch;
-    std::vector<std::wstring> events;
-    std::vector<DWORD> threads;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_strLog += L"|" + strEvent;
+    g_recorded.notify_all();
+}
 
-    void Record(const std::wstring& strEvent)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        events.push_back(strEvent);
-        threads.push_back(::GetCurrentThreadId());
-    }
-    size_t Count(const std::wstring& strPrefix)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::count_if(events.begin(), events.end(),
-                             [&](const std::wstring& e) { return e.rfind(strPrefix, 0) == 0; });
-    }
+// How many events start with strPrefix, once there are nAtLeast, the dialog
+// has ended, or a minute has passed.
+size_t Count(const std::wstring& strPrefix, size_t nAtLeast = 1)
+{
+    auto count = [](const std::wstring& s) {
+        size_t n = 0;
+        for (size_t i = 0; (i = g_strLog.find(L"|" + s, i)) != std::wstring::npos; ++i)
+            ++n;
+        return n;
+    };
+    std::unique_lock<std::mutex> lock(g_mutex);
+    g_recorded.wait_for(lock, std::chrono::minutes(1), [&] { return count(strPrefix) >= nAtLeast || count(L"Ended"); });
+    return count(strPrefix);
+}
 
-    std::wstring GetProductCode(ProductList& list) override
-    {
-        // S_FALSE: COM is initialised on this thread already.
-        const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (SUCCEEDED(hr))
-            ::CoUninitialize();
-        Record(L"GetProductCode com=" + std::to_wstring(hr == S_FALSE) + L" products=" +
-               std::to_wstring(list.m_vecProducts.size()));
-        removal.Pass();
-        return Step(L"{CODE}");
-    }
-    std::wstring GetInstallLocation(ProductList&) override
-    {
-        return Record(L"GetInstallLocation"), Step(L"D:\\Apps\\Vimo\\");
-    }
-    void RemoveEarlierVersions(ProductList&) override { Record(L"RemoveEarlierVersions"), Step(L""); }
-    std::wstring GetUninstallString(ProductList&) override
-    {
-        return Record(L"GetUninstallString"), Step(L"MsiExec.exe /I{CODE}");
-    }
-    void UninstallProduct(ProductList&, const wchar_t* pszCommand, const std::wstring& strCode) override
-    {
-        Record(L"UninstallProduct(" + std::wstring(pszCommand) + L"," + strCode + L")"), Step(L"");
-    }
-    void InstallPackage(ProductList&, const std::wstring& strPackage, const std::wstring& strDir) override
-    {
+// In the order of UpdateSteps.
+const UpdateSteps kRecordingSteps = {
+    [](ProductList& list) {
+        Record(L"GetProductCode products=" + std::to_wstring(list.m_vecProducts.size()));
+        g_removal.Pass();
+        return std::wstring(L"{CODE}");
+    },
+    [](ProductList&) { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
+    [](ProductList&) { Record(L"RemoveEarlierVersions"); },
+    [](ProductList&) { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
+    [](ProductList&, const wchar_t* psz, const std::wstring& strCode) {
+        Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
+    },
+    [](ProductList&, const std::wstring& strPackage, const std::wstring& strDir) {
         Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
-        install.Pass();
-        Step(L"");
-    }
-    void LaunchApplication(CLumetUpdateDlg& dlg) override
-    {
+        g_install.Pass();
+    },
+    [](CLumetUpdateDlg& dlg) {
         Record(L"Launch(" + dlg.m_strInstallDir + L") flags=" + std::to_wstring(dlg.m_bRemoving + dlg.m_bInstalling));
-        if (onLaunch)
-            onLaunch(dlg);
-    }
-
-private:
-    std::wstring Step(const wchar_t* pszResult)
-    {
-        ::Sleep(dwStepDelayMs);
-        return pszResult;
-    }
-    std::mutex m_mutex;
+    },
 };
 
-RecordingSteps* g_pHookSteps = nullptr;
-
-LRESULT CALLBACK RecordProgressMessages(int nCode, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK RecordSent(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* p = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (nCode == HC_ACTION && g_pHookSteps && (p->message == PBM_SETMARQUEE || p->message == PBM_SETPOS))
-        g_pHookSteps->Record((p->message == PBM_SETPOS ? L"SetPos(" : L"SetMarquee(") + std::to_wstring(p->wParam) +
-                             L"," + std::to_wstring(p->lParam) + L")");
+    if (nCode == HC_ACTION && (p->message == PBM_SETMARQUEE || p->message == PBM_SETPOS))
+        Record((p->message == PBM_SETPOS ? L"SetPos(" : L"SetMarquee(") + std::to_wstring(p->wParam) + L"," +
+               std::to_wstring(p->lParam) + L")");
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
-// Runs the dialog modally on a thread of its own, as start-up does on the
-// main thread, so that the test can watch it and send it requests.
-class DialogRun
+LRESULT CALLBACK RecordTaken(int nCode, WPARAM wParam, LPARAM lParam)
 {
-public:
-    explicit DialogRun(RecordingSteps& steps) : m_steps(steps)
+    const UINT uMsg = reinterpret_cast<const MSG*>(lParam)->message;
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && (uMsg == WM_APP || uMsg == WM_QUIT))
+        Record(uMsg == WM_APP ? L"WM_APP" : L"WM_QUIT");
+    return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+// Runs the dialog modally on a thread of its own, as start-up does on the main
+// thread, with the recording steps in place of the real ones.
+class DialogTest : public ::testing::Test
+{
+protected:
+    DialogTest() : m_steps(g_updateSteps, kRecordingSteps)
     {
-        m_thread = std::thread([this, &steps] {
+        g_strLog.clear();
+        g_pMessageTable = new CMultiLanguage; // empty: a test loads what it shows
+        g_pMessageTable->m_strLangCode = L"Enu";
+        m_pDlg->m_strPackagePath = L"C:\\Temp\\new.msi";
+    }
+    ~DialogTest() override
+    {
+        g_removal.Open();
+        g_install.Open();
+        // A dialog that never ended has been reported: its thread keeps it.
+        if (m_thread.joinable())
+            WaitEnded() ? m_thread.join() : m_thread.detach();
+        delete g_pMessageTable;
+        g_pMessageTable = nullptr;
+    }
+
+    // Starts the dialog and waits until it has started its marquee.
+    void Run()
+    {
+        m_thread = std::thread([this, pDlg = m_pDlg] {
             CComInit com;
             m_dwThreadId = ::GetCurrentThreadId();
-            g_pHookSteps = &steps;
-            HHOOK hHook = ::SetWindowsHookExW(WH_CALLWNDPROC, &RecordProgressMessages, nullptr, m_dwThreadId);
-            struct CObservedDlg : CLumetUpdateDlg
-            {
-                DialogRun* pRun = nullptr;
-                BOOL OnInitDialog() override
-                {
-                    const BOOL bResult = CLumetUpdateDlg::OnInitDialog();
-                    pRun->m_hWnd = m_hWnd;
-                    ::SetEvent(pRun->m_hReady);
-                    return bResult;
-                }
-            } dlg;
-            dlg.pRun = this;
-            dlg.m_pSteps = &steps;
-            dlg.m_strPackagePath = L"C:\\Temp\\new.msi";
-            m_nResult = dlg.DoModal();
-            ::UnhookWindowsHookEx(hHook);
-            ::SetEvent(m_hEnded);
+            const HHOOK hooks[] = {::SetWindowsHookExW(WH_CALLWNDPROC, &RecordSent, nullptr, m_dwThreadId),
+                                   ::SetWindowsHookExW(WH_GETMESSAGE, &RecordTaken, nullptr, m_dwThreadId)};
+            pDlg->DoModal();
+            for (HHOOK hHook : hooks)
+                ::UnhookWindowsHookEx(hHook);
+            Record(L"Ended");
         });
-        ::WaitForSingleObject(m_hReady, 30000);
+        ASSERT_EQ(Count(L"SetMarquee(1,1000)"), 1u);
+        m_hWnd = m_pDlg->m_hWnd;
     }
-    ~DialogRun()
+    bool WaitEnded() { return Count(L"Ended") == 1; }
+    // True once every message posted to the window before has been taken from
+    // the queue and handled; false when the dialog ended first.
+    bool Sync()
     {
-        m_steps.removal.Open();
-        m_steps.install.Open();
-        if (WaitEnded(60000))
-            m_thread.join();
-        else
-            m_thread.detach(); // already reported by the test; never hang the run
+        const size_t n = Count(L"WM_APP", 0) + 1;
+        ::PostMessageW(m_hWnd, WM_APP, 0, 0);
+        return Count(L"WM_APP", n) == n;
     }
-    bool WaitEnded(DWORD dwMs) { return ::WaitForSingleObject(m_hEnded, dwMs) == WAIT_OBJECT_0; }
-
-    // The refusal box, if the dialog's thread shows one.
-    HWND MessageBoxWindow()
+    // The visible message boxes of the dialog's thread (the dialog is the other
+    // window so named).
+    std::vector<HWND> Boxes() const
     {
-        std::pair<HWND, HWND> search{m_hWnd, nullptr};
-        ::EnumThreadWindows(
-            m_dwThreadId,
-            [](HWND h, LPARAM l) -> BOOL {
-                auto* p = reinterpret_cast<std::pair<HWND, HWND>*>(l);
-                if (h != p->first && ::GetDlgItem(h, 0xFFFF) && ::IsWindowVisible(h))
-                    p->second = h;
-                return p->second == nullptr;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.second;
+        std::vector<HWND> boxes;
+        for (HWND h = nullptr; (h = ::FindWindowExW(nullptr, h, L"#32770", L"Vimo Lumet")) != nullptr;)
+            if (::GetDlgItem(h, 0xFFFF) && ::IsWindowVisible(h) &&
+                ::GetWindowThreadProcessId(h, nullptr) == m_dwThreadId)
+                boxes.push_back(h);
+        return boxes;
     }
 
-    std::atomic<HWND> m_hWnd{nullptr};
-    std::atomic<DWORD> m_dwThreadId{0};
-    INT_PTR m_nResult = 0;
-
-private:
-    RecordingSteps& m_steps;
-    HANDLE m_hReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE m_hEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CComInit m_com;
+    SeamOverride<UpdateSteps> m_steps;
+    std::shared_ptr<CLumetUpdateDlg> m_pDlg = std::make_shared<CLumetUpdateDlg>();
+    HWND m_hWnd = nullptr;
+    DWORD m_dwThreadId = 0;
     std::thread m_thread;
 };
 
@@ -188,166 +170,89 @@ std::wstring TextOf(HWND hWnd)
     return sz;
 }
 
-class DialogTest : public ::testing::Test
+TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
 {
-protected:
-    void SetUp() override
-    {
-        g_pMessageTable = new CMultiLanguage;
-        CMultiLanguage::LoadLanguageResource();
-    }
-    void TearDown() override
-    {
-        delete g_pMessageTable;
-        g_pMessageTable = nullptr;
-    }
-    void WaitFor(const std::wstring& strEvent)
-    {
-        for (int i = 0; i < 1000 && m_steps.Count(strEvent) == 0; ++i)
-            ::Sleep(10);
-        ASSERT_EQ(m_steps.Count(strEvent), 1u) << Utf8(strEvent);
-    }
-    CComInit m_com;
-    RecordingSteps m_steps;
+    Run();
+    ASSERT_TRUE(WaitEnded());
+    EXPECT_EQ(g_strLog, L"|SetMarquee(1,1000)|GetProductCode products=8|GetInstallLocation|RemoveEarlierVersions"
+                        L"|GetUninstallString|UninstallProduct(MsiExec.exe /I{CODE},{CODE})"
+                        L"|InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)|SetMarquee(0,0)|SetPos(0,0)"
+                        L"|Launch(D:\\Apps\\Vimo\\) flags=0|Ended");
+}
+
+struct WindowCase
+{
+    bool bCloseFirst;     // a close accepted before the removal phase starts, then a WM_QUIT
+    bool bDuringInstall;  // refused to the Escape key; else to the close button during removal
+    bool bPressOk;        // else the end of the update must close the box
+    const char* pszTable; // the message table
+    const wchar_t *pszStatus, *pszWarning;
 };
 
-TEST_F(DialogTest, PhasesRunInOrderOnWorkersAndTheWindowClosesItself)
-{
-    LRESULT posAtLaunch = -1;
-    m_steps.onLaunch = [&](CLumetUpdateDlg& dlg) {
-        posAtLaunch = ::SendMessageW(dlg.m_progress.Get(), PBM_GETPOS, 0, 0);
-    };
-    DialogRun run(m_steps);
-    ASSERT_TRUE(run.WaitEnded(60000));
-    EXPECT_EQ(run.m_nResult, IDCANCEL);
-    const std::vector<std::wstring> expected = {L"SetMarquee(1,1000)",
-                                                L"GetProductCode com=1 products=8",
-                                                L"GetInstallLocation",
-                                                L"RemoveEarlierVersions",
-                                                L"GetUninstallString",
-                                                L"UninstallProduct(MsiExec.exe /I{CODE},{CODE})",
-                                                L"InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)",
-                                                L"SetMarquee(0,0)",
-                                                L"SetPos(0,0)",
-                                                L"Launch(D:\\Apps\\Vimo\\) flags=0"};
-    EXPECT_EQ(m_steps.events, expected);
-    EXPECT_EQ(posAtLaunch, 0);
-    // The removal steps share one worker; neither phase runs on the window's thread.
-    ASSERT_EQ(m_steps.threads.size(), expected.size());
-    for (size_t i = 2; i <= 5; ++i)
-        EXPECT_EQ(m_steps.threads[i], m_steps.threads[1]);
-    EXPECT_NE(m_steps.threads[1], run.m_dwThreadId);
-    EXPECT_NE(m_steps.threads[6], run.m_dwThreadId);
-}
-
-TEST_F(DialogTest, WindowShowsCaptionStatusAndMarqueeAndIgnoresEnter)
-{
-    m_steps.removal.Shut();
-    DialogRun run(m_steps);
-    ASSERT_NE(run.m_hWnd, nullptr);
-    EXPECT_EQ(TextOf(run.m_hWnd), L"Vimo Lumet");
-    EXPECT_EQ(TextOf(::GetDlgItem(run.m_hWnd, IDC_STATUS)), L"Update Vimo Lumet in progress, please wait.");
-    wchar_t szClass[64] = {};
-    ::GetClassNameW(::GetDlgItem(run.m_hWnd, IDC_PROGRESS), szClass, 64);
-    EXPECT_EQ(std::wstring(szClass), L"msctls_progress32");
-    EXPECT_TRUE(::GetWindowLongPtrW(::GetDlgItem(run.m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
-    EXPECT_EQ(::SendMessageW(run.m_hWnd, WM_GETICON, ICON_SMALL, 0),
-              reinterpret_cast<LRESULT>(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))));
-
-    ::PostMessageW(run.m_hWnd, WM_COMMAND, IDOK, 0);
-    EXPECT_FALSE(run.WaitEnded(300));
-    EXPECT_EQ(run.MessageBoxWindow(), nullptr);
-}
-
-TEST_F(DialogTest, MissingMessagesLeaveTheStatusLineAndTheWarningEmpty)
-{
-    delete g_pMessageTable;
-    g_pMessageTable = new CMultiLanguage; // never loaded: it has no texts
-    m_steps.removal.Shut();
-    DialogRun run(m_steps);
-    EXPECT_EQ(TextOf(::GetDlgItem(run.m_hWnd, IDC_STATUS)), L"");
-    WaitFor(L"GetProductCode"); // the removal phase runs, so the close is refused
-    ::PostMessageW(run.m_hWnd, WM_CLOSE, 0, 0);
-    HWND hBox = nullptr;
-    for (int i = 0; i < 500 && !(hBox = run.MessageBoxWindow()); ++i)
-        ::Sleep(10);
-    ASSERT_NE(hBox, nullptr);
-    EXPECT_EQ(TextOf(::GetDlgItem(hBox, 0xFFFF)), L"");
-    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-}
-
-struct CloseCase
-{
-    bool bDuringInstall;
-    WPARAM wCommand; // 0: WM_CLOSE, else a WM_COMMAND id (IDCANCEL is the Escape key)
-};
-
-class CloseGuardTest : public DialogTest, public ::testing::WithParamInterface<CloseCase>
+class WindowTest : public DialogTest, public ::testing::WithParamInterface<WindowCase>
 {};
 
-TEST_P(CloseGuardTest, RefusesWithTheWarningWhileAPhaseRuns)
+TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdateCloses)
 {
-    Gate& gate = GetParam().bDuringInstall ? m_steps.install : m_steps.removal;
+    const WindowCase& c = GetParam();
+    ASSERT_TRUE(g_pMessageTable->LoadXmlBytes(c.pszTable, static_cast<int>(std::string(c.pszTable).size()), L""));
+    // Stored before the window exists, a thread object keeps the dialog from
+    // starting a removal thread of its own.
+    if (c.bCloseFirst)
+        m_pDlg->m_pRemoveThread = CWorkerThread::BeginSuspended(&RemoveThreadProc, m_pDlg.get());
+    Gate& gate = c.bDuringInstall ? g_install : g_removal;
     gate.Shut();
-    DialogRun run(m_steps);
-    WaitFor(GetParam().bDuringInstall ? L"InstallPackage" : L"GetProductCode");
-    ::PostMessageW(run.m_hWnd, GetParam().wCommand ? WM_COMMAND : WM_CLOSE, GetParam().wCommand, 0);
-    HWND hBox = nullptr;
-    for (int i = 0; i < 500 && !(hBox = run.MessageBoxWindow()); ++i)
-        ::Sleep(10);
-    ASSERT_NE(hBox, nullptr);
-    EXPECT_EQ(TextOf(hBox), L"Vimo Lumet");
-    EXPECT_EQ(TextOf(::GetDlgItem(hBox, 0xFFFF)), L"Update not finish, please wait.");
-    EXPECT_TRUE(::GetDlgItem(hBox, IDOK) && !::GetDlgItem(hBox, IDCANCEL));
-    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-    EXPECT_FALSE(run.WaitEnded(300));
-    gate.Open();
-    ASSERT_TRUE(run.WaitEnded(60000));
-    EXPECT_EQ(m_steps.Count(L"Launch"), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Requests, CloseGuardTest, ::testing::Values(CloseCase{false, 0}, CloseCase{true, IDCANCEL}));
-
-TEST_F(DialogTest, StormOfCloseRequestsNeitherClosesEarlyNorHangs)
-{
-    m_steps.dwStepDelayMs = 60;
-    DialogRun run(m_steps);
-    int nBoxes = 0;
-    while (!run.WaitEnded(2))
+    Run();
+    EXPECT_EQ(TextOf(::GetDlgItem(m_hWnd, IDC_STATUS)), c.pszStatus);
+    EXPECT_EQ(TextOf(m_hWnd), L"Vimo Lumet");
+    if (c.bCloseFirst)
     {
-        ::PostMessageW(run.m_hWnd, WM_CLOSE, 0, 0);
-        if (HWND hBox = run.MessageBoxWindow())
-            nBoxes += ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+        ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        ASSERT_EQ(m_pDlg->m_evStop.Wait(60000), WAIT_OBJECT_0); // accepted: the guard waits
+        ::PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
+        ASSERT_EQ(Count(L"WM_QUIT"), 1u);
+        ASSERT_TRUE(Sync()); // the dialog has not ended on the quit
+        m_pDlg->m_pRemoveThread->Resume();
+        m_pDlg->m_evStart.SetEvent();
     }
-    EXPECT_GT(nBoxes, 0);
-    EXPECT_EQ(m_steps.Count(L"InstallPackage"), 1u);
-    EXPECT_EQ(m_steps.Count(L"Launch"), 1u);
+    ASSERT_EQ(Count(c.bDuringInstall ? L"InstallPackage" : L"GetProductCode"), 1u);
+    ::PostMessageW(m_hWnd, c.bDuringInstall ? WM_COMMAND : WM_CLOSE, IDCANCEL, 0);
+    ASSERT_TRUE(Sync());
+    const std::vector<HWND> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(TextOf(::GetDlgItem(boxes[0], 0xFFFF)), c.pszWarning);
+    EXPECT_TRUE(::GetDlgItem(boxes[0], IDOK) && !::GetDlgItem(boxes[0], IDCANCEL));
+    // A second close stacks no second box; a second hand-over starts no second install.
+    ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+    if (c.bDuringInstall)
+        ::PostMessageW(m_hWnd, WM_REMOVAL_DONE, 0, 0);
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(Boxes(), boxes);
+    if (c.bPressOk)
+    {
+        ::PostMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(Sync()); // the window stays
+        EXPECT_TRUE(Boxes().empty());
+    }
+    gate.Open();
+    ASSERT_TRUE(WaitEnded());
+    EXPECT_EQ(Count(L"InstallPackage"), 1u);
+    EXPECT_EQ(Count(L"Launch"), 1u);
 }
 
-TEST_F(DialogTest, SecondRemovalDoneStartsNoSecondInstall)
-{
-    m_steps.install.Shut();
-    DialogRun run(m_steps);
-    WaitFor(L"InstallPackage");
-    ::PostMessageW(run.m_hWnd, WM_REMOVAL_DONE, 0, 0);
-    ::Sleep(200);
-    m_steps.install.Open();
-    ASSERT_TRUE(run.WaitEnded(60000));
-    EXPECT_EQ(m_steps.Count(L"InstallPackage"), 1u);
-}
+const char kTable[] = "<T><M ID='a' Value='131'><Enu>Update [APPLICATION] now</Enu></M>"
+                      "<M ID='b' Value='133'><Enu>Not yet</Enu></M></T>";
 
-TEST_F(DialogTest, CloseAcceptedWhileTheInstallThreadStillSendsDoesNotDeadlock)
-{
-    // At launch both flags are clear, so the close is accepted; the worker
-    // then still needs the window's thread to answer a sent message.
-    LRESULT pos = -1;
-    m_steps.onLaunch = [&](CLumetUpdateDlg& dlg) {
-        ::PostMessageW(dlg.m_hWnd, WM_CLOSE, 0, 0);
-        ::Sleep(300);
-        pos = ::SendMessageW(dlg.m_progress.Get(), PBM_GETPOS, 0, 0);
-    };
-    DialogRun run(m_steps);
-    ASSERT_TRUE(run.WaitEnded(30000));
-    EXPECT_EQ(pos, 0);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, WindowTest,
+                         ::testing::Values(
+                             // Each placeholder more than once, also back to back; no warning text.
+                             WindowCase{false, false, true,
+                                        "<T><M ID='x' Value='131'><Enu>[APPLICATION][APPLICATION] of [COMPANYNAME] "
+                                        "[COMPANYNAME][COMPANYNAME]. [APPLICATION]</Enu></M></T>",
+                                        L"Vimo LumetVimo Lumet of Vimo VimoVimo. Vimo Lumet", L""},
+                             WindowCase{false, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
+                             WindowCase{true, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
+                             // The install phase's last messages to the progress bar reach a window
+                             // whose thread waits for that very worker.
+                             WindowCase{true, true, true, kTable, L"Update Vimo Lumet now", L"Not yet"}));
 }
