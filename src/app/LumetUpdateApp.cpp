@@ -61,7 +61,7 @@ std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
     {
         if (nArgs > 1)
             strPath = ppArgs[1];
-        ::LocalFree(ppArgs);
+        ::LocalFree(static_cast<HLOCAL>(ppArgs));
     }
     return strPath;
 }

@@ -7,19 +7,20 @@
 #include "resources/resource.h"
 #include "win/Com.h"
 
+#include <string_view>
 #include <utility>
 
-const std::wstring g_strProductName = L"Vimo Lumet";
-const std::wstring g_strAppToken = L"[APPLICATION]";
-const std::wstring g_strCompanyToken = L"[COMPANYNAME]";
-const std::wstring g_strCompanyName = L"Vimo";
+const wchar_t g_strProductName[] = L"Vimo Lumet";
+const wchar_t g_strAppToken[] = L"[APPLICATION]";
+const wchar_t g_strCompanyToken[] = L"[COMPANYNAME]";
+const wchar_t g_strCompanyName[] = L"Vimo";
 
 namespace
 {
 constexpr UINT kMarqueeIntervalMs = 1000;
 constexpr int kCaptionChars = 260;
 
-void ReplaceAll(std::wstring& text, const std::wstring& token, const std::wstring& replacement)
+void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view replacement)
 {
     if (token.empty())
         return;
@@ -127,7 +128,7 @@ void CLumetUpdateDlg::OnClose()
             return;
         m_bWarningShown = true;
         const std::wstring strWarning = CMultiLanguage::GetMessageText(IDS_STRING_WARNING);
-        ::MessageBoxW(m_hWnd, strWarning.c_str(), g_strProductName.c_str(), MB_OK);
+        ::MessageBoxW(m_hWnd, strWarning.c_str(), g_strProductName, MB_OK);
         m_bWarningShown = false;
         return;
     }

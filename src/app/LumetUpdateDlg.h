@@ -16,10 +16,12 @@
 constexpr UINT WM_REMOVAL_DONE = WM_USER + 1000;
 
 // The constant texts of the window.
-extern const std::wstring g_strProductName;  // "Vimo Lumet"
-extern const std::wstring g_strAppToken;     // "[APPLICATION]"
-extern const std::wstring g_strCompanyToken; // "[COMPANYNAME]"
-extern const std::wstring g_strCompanyName;  // "Vimo"
+// Constants, not strings built at start-up: nothing can fail before the
+// program runs.
+extern const wchar_t g_strProductName[];  // "Vimo Lumet"
+extern const wchar_t g_strAppToken[];     // "[APPLICATION]"
+extern const wchar_t g_strCompanyToken[]; // "[COMPANYNAME]"
+extern const wchar_t g_strCompanyName[];  // "Vimo"
 
 // The progress window, and at the same time the state of the update: the
 // removal phase and then the install phase run on worker threads of their

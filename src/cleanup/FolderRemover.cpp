@@ -193,7 +193,7 @@ int CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
     return kNothingHandedOver;
 }
 
-int CFolderRemover::DeleteFolderTree(std::wstring strFolder)
+int CFolderRemover::DeleteFolderTree(const std::wstring& strFolder)
 {
     const std::wstring strPath(WithoutTrailingSeparators(strFolder));
     if (NamesNoFolder(strPath))

@@ -50,5 +50,5 @@ public:
     // strFolder is itself a link, only the link is removed (or left in
     // place, as above). A drive root or empty path, a missing folder, or a
     // path that passes through a link above strFolder is not touched.
-    int DeleteFolderTree(std::wstring strFolder);
+    int DeleteFolderTree(const std::wstring& strFolder);
 };

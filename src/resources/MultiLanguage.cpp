@@ -18,8 +18,15 @@ namespace
 constexpr CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-// The first matching row wins.
-const LangCodeEntry kLanguageTable[] = {
+// The first matching row wins. Plain constants, copied into a LangCodeEntry
+// on a match: a table of strings would be built before the program runs.
+struct LanguageRow
+{
+    WORD wPrimaryLang;
+    WORD wSubLang;
+    const wchar_t* pszCode;
+};
+constexpr LanguageRow kLanguageTable[] = {
     {0x04, 0x02, L"CHS"}, {0x04, 0x01, L"CHT"}, {0x05, 0x01, L"CSY"}, {0x06, 0x01, L"DAN"}, {0x07, 0x01, L"DEU"},
     {0x08, 0x01, L"ELL"}, {0x09, 0x01, L"ENU"}, {0x09, 0x02, L"ENG"}, {0x0A, 0x0D, L"ESL"}, {0x0A, 0x01, L"ESP"},
     {0x0A, 0x03, L"ESP"}, {0x0B, 0x01, L"FIN"}, {0x0C, 0x01, L"FRA"}, {0x0E, 0x01, L"HUN"}, {0x10, 0x01, L"ITA"},
@@ -205,11 +212,13 @@ BOOL CMultiLanguage::GetSystemLanguageCode(LangCodeEntry& entry)
     const LANGID langId = g_pfnGetSystemDefaultLangID();
     const WORD wPrimary = static_cast<WORD>(langId & 0x3FF);
     const WORD wSub = static_cast<WORD>(langId >> 10);
-    for (const LangCodeEntry& row : kLanguageTable)
+    for (const LanguageRow& row : kLanguageTable)
     {
         if (row.wPrimaryLang == wPrimary && row.wSubLang == wSub)
         {
-            entry = row;
+            entry.wPrimaryLang = row.wPrimaryLang;
+            entry.wSubLang = row.wSubLang;
+            entry.strCode = row.pszCode;
             break;
         }
     }

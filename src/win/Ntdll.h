@@ -7,7 +7,7 @@
 // folder handle, renames into a folder handle, deleting a registry key by
 // its handle) have no Win32 form. Null when ntdll lacks it.
 template <typename Pfn>
-Pfn NtdllEntry(const char* pszName)
+Pfn NtdllEntry(const char* pszName) noexcept
 {
     return reinterpret_cast<Pfn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), pszName)));
 }
