@@ -205,6 +205,8 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
     Run();
     EXPECT_EQ(TextOf(::GetDlgItem(m_hWnd, IDC_STATUS)), c.pszStatus);
     EXPECT_EQ(TextOf(m_hWnd), L"Vimo Lumet");
+    EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(m_pDlg->m_hIcon));
+    EXPECT_TRUE(m_pDlg->m_hIcon && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
     if (c.bCloseFirst)
     {
         ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
