@@ -27,28 +27,6 @@ TEST(EmbeddedDocumentTest, BytesAreUtf8WithoutBomWithCrlfAndTheGivenDeclarations
             ASSERT_EQ(bytes[i - 1], '\r') << "bare line feed at " << i;
 }
 
-TEST(EmbeddedDocumentTest, LanguageDocumentGivesTwoMessagesInTwentyThreeLanguages)
-{
-    CComInit com;
-    g_pMessageTable = new CMultiLanguage;
-    EXPECT_TRUE(CMultiLanguage::LoadLanguageResource());
-    const std::vector<XmlItem> items = g_pMessageTable->m_items;
-    delete g_pMessageTable;
-    g_pMessageTable = nullptr;
-
-    const wchar_t* const languages[] = {L"Enu", L"Cht", L"Csy", L"Dan", L"Deu", L"Ell", L"Esp", L"Fin",
-                                        L"Fra", L"Hun", L"Ita", L"Jpn", L"Kor", L"Nld", L"Nor", L"Plk",
-                                        L"Ptb", L"Ptg", L"Rus", L"Sve", L"Tha", L"Trk", L"Chs"};
-    ASSERT_EQ(items.size(), 46u);
-    for (size_t i = 0; i < 46; ++i)
-    {
-        EXPECT_EQ(items[i].nValue, i < 23 ? 131 : 133);
-        EXPECT_EQ(items[i].strKey, i < 23 ? L"IDS_STRING_UPDATE" : L"IDS_STRING_WARNING");
-        EXPECT_EQ(items[i].strText, i < 23 ? kUpdateText : kWarningText);
-        EXPECT_EQ(items[i].strNodeName, languages[i % 23]);
-    }
-}
-
 struct WalkCase
 {
     const char* xml;

@@ -1,12 +1,14 @@
 #include "TestSupport.h"
 
 #include "log/Log.h"
+#include "resources/resource.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,6 +33,20 @@ bool StartProcess(const std::wstring& strCommandLine, HANDLE& hProcess)
         ::CloseHandle(pi.hThread);
     hProcess = pi.hProcess;
     return bStarted;
+}
+
+// The Unix path of a Windows path (Wine only), for running Unix tools.
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string UnixPathOf(const std::wstring& strPath)
+{
+    using PfnUnixName = char*(CDECL*)(LPCWSTR);
+    auto pfn = reinterpret_cast<PfnUnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
+    const std::string result = psz ? psz : "";
+    ::HeapFree(::GetProcessHeap(), 0, psz);
+    return result;
 }
 }
 
@@ -107,11 +123,8 @@ FILETIME ToFileTime(const SYSTEMTIME& st)
 SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds)
 {
     const FILETIME ft = ToFileTime(st);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    u.QuadPart += static_cast<unsigned long long>(nSeconds * 10000000LL);
-    const FILETIME moved = {u.LowPart, u.HighPart};
+    const ULONGLONG t = ((ULONGLONG{ft.dwHighDateTime} << 32) | ft.dwLowDateTime) + nSeconds * 10000000LL;
+    const FILETIME moved = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
     SYSTEMTIME result = {};
     EXPECT_TRUE(::FileTimeToSystemTime(&moved, &result));
     return result;
@@ -159,15 +172,15 @@ std::string ResourceBytes(UINT nId)
                        ::SizeofResource(nullptr, hRes));
 }
 
-std::string UnixPathOf(const std::wstring& strPath)
+std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()
 {
-    using PfnUnixName = char*(CDECL*)(LPCWSTR);
-    auto pfn = reinterpret_cast<PfnUnixName>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
-    const std::string result = psz ? psz : "";
-    ::HeapFree(::GetProcessHeap(), 0, psz);
-    return result;
+    const std::string bytes = ResourceBytes(IDR_XML_PRODUCTS);
+    const std::regex product("<Product Name=\"(Vimo Lumet( \\d+\\.\\d+\\.\\d+\\.\\d+)?)\">"
+                             "(\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\})</Product>");
+    std::vector<std::pair<std::wstring, std::wstring>> products;
+    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), product); it != std::sregex_iterator(); ++it)
+        products.emplace_back(Wide((*it)[1].str()), Wide((*it)[3].str()));
+    return products;
 }
 
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
@@ -179,9 +192,7 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     // A Unix program started by Wine gives no handle that can be waited on:
     // watch for the link instead.
     HANDLE h = nullptr;
-    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + std::wstring(target.begin(), target.end()) + L"\" \"" +
-                                           std::wstring(link.begin(), link.end()) + L"\"",
-                                       h);
+    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + Wide(target) + L"\" \"" + Wide(link) + L"\"", h);
     if (h)
         ::CloseHandle(h);
     for (int i = 0; bStarted && i < 100; ++i, ::Sleep(50))
@@ -193,14 +204,12 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     return false;
 }
 
-std::wstring TestProgramFolder()
+std::wstring FakeAppPath()
 {
     wchar_t szPath[MAX_PATH * 4] = {};
     const std::wstring strPath(szPath, ::GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4));
-    return strPath.substr(0, strPath.rfind(L'\\'));
+    return strPath.substr(0, strPath.rfind(L'\\')) + L"\\lumet_fake_app.exe";
 }
-
-std::wstring FakeAppPath() { return TestProgramFolder() + L"\\lumet_fake_app.exe"; }
 
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs)
 {
@@ -214,12 +223,15 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
 {
     HANDLE h = nullptr;
     if (!StartProcess(strCommandLine, h) || !h)
+    {
+        ADD_FAILURE() << "cannot start (error " << ::GetLastError() << "): " << Utf8(strCommandLine);
         return static_cast<DWORD>(-1);
+    }
     DWORD dwExit = static_cast<DWORD>(-1);
     if (::WaitForSingleObject(h, dwTimeoutMs) == WAIT_OBJECT_0)
         ::GetExitCodeProcess(h, &dwExit);
     else
-        ADD_FAILURE() << "process did not end in time: " << Utf8(strCommandLine);
+        ADD_FAILURE() << "did not end in time: " << Utf8(strCommandLine);
     ::CloseHandle(h);
     return dwExit;
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Helpers for tests that run against the real Windows API in a throwaway Wine
 // prefix.
@@ -95,26 +96,22 @@ std::string Utf8(const std::wstring& text);
 
 // The bytes of one of the program's own BINARY resources.
 std::string ResourceBytes(UINT nId);
-
-// The Unix path of a Windows path (Wine only), for running Unix tools.
-std::string UnixPathOf(const std::wstring& strPath);
+// Name and code of each release in the embedded Products document, read with
+// a pattern of the document's exact form rather than the program's parser.
+std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
 
 // Makes a Unix symbolic link at strLink to the folder strTarget with the
 // system's ln (Wine only). Wine shows such a link as a folder with the reparse
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
 
-// Folder of the running test program (ends without a backslash); test
-// helper programs are built beside it.
-std::wstring TestProgramFolder();
-
-// Path of the stand-in application (it leaves "<its path>.started" holding
-// its command line when it runs).
+// Path of the stand-in application, built beside the test programs (it
+// leaves "<its path>.started" holding its command line when it runs).
 std::wstring FakeAppPath();
 
 // Waits up to dwTimeoutMs for a file to exist; its bytes, or nothing.
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs = 10000);
 
-// Runs a command line and waits for it; returns its exit code, or -1 when it
-// could not be started.
+// Runs a command line and waits for it; returns its exit code, or -1 with a
+// test failure that says why when it could not be started or did not end.
 DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);
