@@ -118,5 +118,4 @@ while IFS='|' read -r name code; do
 done
 
 printf '%s\n' "$INSTALLED_CODE" > "$out/installed.code"
-printf '%s\n' "$NEW_CODE" > "$out/new.code"
 ls "$out"/earlier-7.msi >/dev/null
