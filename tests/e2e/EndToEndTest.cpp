@@ -2,6 +2,8 @@
 // Windows Installer packages, each case in a fresh Wine prefix.
 #include "TestSupport.h"
 
+#include "installer/MyRegKey.h"
+
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -14,7 +16,7 @@ const wchar_t kMakerKey[] =
     L"SOFTWARE\\WOW6432Node\\Vimo\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
 const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
 const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
-const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
+const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
 
 std::wstring FromUnix(std::string path)
 {
@@ -41,14 +43,7 @@ std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszN
         return L"<none>";
     return sz;
 }
-bool KeyExists(HKEY hRoot, const std::wstring& strKey)
-{
-    HKEY hKey = nullptr;
-    const bool bOpen = ::RegOpenKeyExW(hRoot, strKey.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS;
-    if (bOpen)
-        ::RegCloseKey(hKey);
-    return bOpen;
-}
+bool KeyExists(HKEY hRoot, const std::wstring& strKey) { return CMyRegKey().Open(hRoot, strKey.c_str()) == 0; }
 bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
 
 void Msiexec(const std::wstring& strArguments)
@@ -131,9 +126,10 @@ TEST(EndToEnd, TypicalUpdate)
     ASSERT_TRUE(started.has_value()) << "the application was not started";
     EXPECT_NE(started->find("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"), std::string::npos) << *started;
 
+    EXPECT_TRUE(IsFolder(DataFolder()) && std::filesystem::is_empty(DataFolder()));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
     EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
-    EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
+    EXPECT_EQ(RunLog(), kLogOfAppsVimo);
     EXPECT_TRUE(Exists(LogFolder() + L"\\young.log"));
 }
 
@@ -164,44 +160,14 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
     EXPECT_TRUE(!c.newFile || Exists(c.newFile)) << Utf8(c.newFile ? c.newFile : L"");
 }
 
-const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
-
-INSTANTIATE_TEST_SUITE_P(Cases, EndToEndRun,
-                         ::testing::Values(RunCase{"NothingInstalled", false, L"C:\\Temp\\new.msi",
-                                                   L"C:\\Temp\\new.msi",
-                                                   L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                                                   std::string("Run Lumet\r\n") + kDefaultExe},
-                                           RunCase{"PackagePathWithBlanks", true, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
-                                                   L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi",
-                                                   L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
-                                           RunCase{"NoArgument", true, nullptr, L"", nullptr, kLogOfAppsVimo}),
-                         [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
-
-TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
-{
-    Copy(FakeAppPath(), L"C:\\Temp\\VimoSetup.exe");
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\VimoSetup.exe"));
-    EXPECT_EQ(WaitForFile(L"C:\\Temp\\VimoSetup.exe.started"), "C:\\Temp\\VimoSetup.exe /silent");
-    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
-}
-
-TEST(EndToEnd, LockedAndProtectedFilesInTheDataFolderAreHandedOver)
-{
-    PrepareInstalledMachine();
-    WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
-    WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
-    WriteBytes(DataFolder() + L"\\locked.dat", "locked");
-    HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
-    const bool bEnded = RunUpdater(L"C:\\Temp\\new.msi");
-    ::CloseHandle(hLocked);
-    ASSERT_TRUE(bEnded);
-
-    EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
-    EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
-    EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
-    EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
-    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\locked.dat"));
-    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\Log"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EndToEndRun,
+    ::testing::Values(RunCase{"NothingInstalled", false, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
+                              L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                              "Run Lumet\r\nC:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe"},
+                      RunCase{"PackagePathWithBlanks", true, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
+                              L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi",
+                              L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
+                      RunCase{"NoArgument", true, nullptr, L"", nullptr, kLogOfAppsVimo}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 }

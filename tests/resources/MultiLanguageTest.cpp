@@ -15,18 +15,6 @@ const wchar_t kWarningText[] = L"Update not finish, please wait.";
 LANGID g_langId = 0x0409;
 LANGID WINAPI FakeLangId() { return g_langId; }
 
-TEST(EmbeddedDocumentTest, BytesAreUtf8WithoutBomWithCrlfAndTheGivenDeclarations)
-{
-    const std::string language = ResourceBytes(IDR_XML_MULTILANGUAGE);
-    const std::string products = ResourceBytes(IDR_XML_PRODUCTS);
-    EXPECT_EQ(language.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n\r\n<MultiLanguage>\r\n\t<Message", 0), 0u);
-    EXPECT_EQ(products.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<Products>\r\n  <Product Name=", 0),
-              0u);
-    for (const std::string& bytes : {language, products})
-        for (size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
-            ASSERT_EQ(bytes[i - 1], '\r') << "bare line feed at " << i;
-}
-
 struct WalkCase
 {
     const char* xml;

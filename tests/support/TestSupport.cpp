@@ -35,9 +35,9 @@ bool StartProcess(const std::wstring& strCommandLine, HANDLE& hProcess)
     return bStarted;
 }
 
-// The Unix path of a Windows path (Wine only), for running Unix tools.
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+// The Unix path of a Windows path (Wine only), for running Unix tools.
 std::string UnixPathOf(const std::wstring& strPath)
 {
     using PfnUnixName = char*(CDECL*)(LPCWSTR);
@@ -101,16 +101,9 @@ void MakeFolders(const std::wstring& strPath)
     EXPECT_FALSE(ec) << "cannot create " << Utf8(strPath) << ": " << ec.message();
 }
 
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second)
+SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
 {
-    SYSTEMTIME st = {};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    st.wSecond = static_cast<WORD>(second);
-    return st;
+    return {year, month, 0, day, hour, minute, second, 0};
 }
 
 FILETIME ToFileTime(const SYSTEMTIME& st)

@@ -40,7 +40,7 @@ bool Exists(const std::wstring& strPath);
 bool IsPendingDeletion(const std::wstring& strPath);
 void MakeFolders(const std::wstring& strPath);
 
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0);
 FILETIME ToFileTime(const SYSTEMTIME& st);
 // st moved by the given number of seconds (negative: earlier).
 SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds);
