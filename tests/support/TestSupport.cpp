@@ -134,7 +134,7 @@ void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
     ::CloseHandle(h);
 }
 
-FixedClock::FixedClock(const SYSTEMTIME& st) : m_seam(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
+FixedClock::FixedClock(const SYSTEMTIME& st) : SeamOverride(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
 
 LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log")
 {
@@ -156,18 +156,11 @@ std::string Utf8(const std::wstring& text)
     return result;
 }
 
-std::string ResourceBytes(UINT nId)
-{
-    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
-    if (!hRes)
-        return std::string();
-    return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))),
-                       ::SizeofResource(nullptr, hRes));
-}
-
 std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()
 {
-    const std::string bytes = ResourceBytes(IDR_XML_PRODUCTS);
+    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_XML_PRODUCTS), L"BINARY");
+    const std::string bytes(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))),
+                            ::SizeofResource(nullptr, hRes));
     const std::regex product("<Product Name=\"(Vimo Lumet( \\d+\\.\\d+\\.\\d+\\.\\d+)?)\">"
                              "(\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\})</Product>");
     std::vector<std::pair<std::wstring, std::wstring>> products;
@@ -217,7 +210,8 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
     HANDLE h = nullptr;
     if (!StartProcess(strCommandLine, h) || !h)
     {
-        ADD_FAILURE() << "cannot start (error " << ::GetLastError() << "): " << Utf8(strCommandLine);
+        const DWORD dwError = ::GetLastError();
+        ADD_FAILURE() << "cannot start (error " << dwError << "): " << Utf8(strCommandLine);
         return static_cast<DWORD>(-1);
     }
     DWORD dwExit = static_cast<DWORD>(-1);

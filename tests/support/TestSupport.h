@@ -65,24 +65,18 @@ private:
 };
 
 // Points the program's clock at a fixed UTC time while it lives.
-class FixedClock
+struct FixedClock : SeamOverride<PfnGetSystemTime>
 {
-public:
     explicit FixedClock(const SYSTEMTIME& st);
-
-private:
-    SeamOverride<PfnGetSystemTime> m_seam;
 };
 
 // Opens the program's log on a file of its own while it lives; Bytes() reads
-// what was written so far.
+// what was written so far. Not copyable, as its folder is not.
 class LogCapture
 {
 public:
     LogCapture();
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::string Bytes() const;
 
@@ -94,8 +88,6 @@ private:
 // UTF-8 of a wide text, for comparing log bytes.
 std::string Utf8(const std::wstring& text);
 
-// The bytes of one of the program's own BINARY resources.
-std::string ResourceBytes(UINT nId);
 // Name and code of each release in the embedded Products document, read with
 // a pattern of the document's exact form rather than the program's parser.
 std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
