@@ -16,7 +16,7 @@ const wchar_t kMakerKey[] =
     L"SOFTWARE\\WOW6432Node\\Vimo\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
 const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
 const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
-const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
+const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
 
 std::wstring FromUnix(std::string path)
 {
@@ -63,14 +63,23 @@ bool RunUpdater(const std::wstring& strArguments)
     return dwExit != static_cast<DWORD>(-1);
 }
 
+std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW(strPattern.c_str(), &fd);
+    for (BOOL b = h != INVALID_HANDLE_VALUE; b; b = ::FindNextFileW(h, &fd))
+        if (fd.cFileName[0] != L'.' || fd.cFileName[1] > L'.')
+            names.push_back(fd.cFileName);
+    if (h != INVALID_HANDLE_VALUE)
+        ::FindClose(h);
+    return names;
+}
+
 // The run's log, whose name holds the UTC time of the run's start.
 std::string RunLog()
 {
-    std::vector<std::wstring> logs;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(LogFolder(), ec))
-        if (entry.path().filename().wstring().starts_with(L"Vimo_LumetUpdate"))
-            logs.push_back(entry.path().filename().wstring());
+    const std::vector<std::wstring> logs = FilesIn(LogFolder() + L"\\Vimo_LumetUpdate*.log");
     if (logs.size() != 1)
         return "<" + std::to_string(logs.size()) + " logs>";
     const std::wstring strStamp = logs[0].substr(16, 15);
@@ -106,14 +115,6 @@ void PrepareInstalledMachine()
 TEST(EndToEnd, TypicalUpdate)
 {
     PrepareInstalledMachine();
-    // Logs of earlier runs: the old one goes at start, so one log remains.
-    SYSTEMTIME stNow;
-    ::GetSystemTime(&stNow);
-    for (const auto& [pszName, nAgeDays] : {std::pair{L"Vimo_LumetUpdate20200101_000000.log", 40}, {L"young.log", 3}})
-    {
-        WriteBytes(LogFolder() + L"\\" + pszName, "old");
-        SetLastWriteTime(LogFolder() + L"\\" + pszName, AddSeconds(stNow, -nAgeDays * 86400LL));
-    }
     ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
 
     for (const auto& [name, code] : ListedProducts())
@@ -126,20 +127,24 @@ TEST(EndToEnd, TypicalUpdate)
     ASSERT_TRUE(started.has_value()) << "the application was not started";
     EXPECT_NE(started->find("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"), std::string::npos) << *started;
 
-    EXPECT_TRUE(IsFolder(DataFolder()) && std::filesystem::is_empty(DataFolder()));
+    EXPECT_TRUE(IsFolder(DataFolder()));
+    EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
     EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
-    EXPECT_EQ(RunLog(), kLogOfAppsVimo);
-    EXPECT_TRUE(Exists(LogFolder() + L"\\young.log"));
+    EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
+    wchar_t szTemp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    EXPECT_FALSE(FilesIn(std::wstring(szTemp) + L"VimoLog\\VimoLumet*.log").empty());
 }
 
 struct RunCase
 {
     const char* name;
     bool bInstalledBefore;
-    const wchar_t* packageAt; // where the new release is put, if anywhere
-    const wchar_t* arguments; // the updater's command line after its own path
-    const wchar_t* newFile;   // a file of the new release where it must land; null: none installed
+    const wchar_t* installLocation; // replaces the recorded one when given
+    const wchar_t* packageAt;       // where the new release is put, if anywhere
+    const wchar_t* arguments;       // the updater's command line after its own path
+    const wchar_t* newFile;         // a file of the new release where it must land; null: none installed
     std::string log;
 };
 
@@ -151,23 +156,91 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
     const RunCase& c = GetParam();
     if (c.bInstalledBefore)
         PrepareInstalledMachine();
+    if (c.installLocation)
+    {
+        const std::wstring strKey = L"HKLM\\" + kUninstall + kInstalled;
+        ASSERT_EQ(RunAndWait(L"reg.exe add " + strKey + L" /v InstallLocation /d " + c.installLocation + L" /f"), 0u);
+    }
     if (c.packageAt)
+    {
         Copy(Package(L"new.msi"), c.packageAt);
+    }
 
     ASSERT_TRUE(RunUpdater(c.arguments)) << "the window did not close by itself";
     EXPECT_EQ(RunLog(), c.log);
     EXPECT_EQ(Installed(kNew), c.newFile != nullptr);
-    EXPECT_TRUE(!c.newFile || Exists(c.newFile)) << Utf8(c.newFile ? c.newFile : L"");
+    if (c.newFile)
+    {
+        EXPECT_TRUE(Exists(c.newFile));
+    }
 }
+
+const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndRun,
-    ::testing::Values(RunCase{"NothingInstalled", false, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
+    ::testing::Values(RunCase{"NothingInstalled", false, nullptr, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
                               L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                              "Run Lumet\r\nC:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe"},
-                      RunCase{"PackagePathWithBlanks", true, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
+                              std::string("Run Lumet\r\n") + kDefaultExe},
+                      RunCase{"PackagePathWithBlanks", true, nullptr, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
                               L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi",
                               L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
-                      RunCase{"NoArgument", true, nullptr, L"", nullptr, kLogOfAppsVimo}),
+                      RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
+                      RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"C:\\Temp\\new.msi",
+                              L"C:\\Temp\\new.msi", L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
+                              "Run Lumet\r\nC:\\Apps\\VimoVimoLumet\\VimoLumet.exe"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
+
+TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
+{
+    Copy(FakeAppPath(), L"C:\\Temp\\VimoSetup.exe");
+    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\VimoSetup.exe"));
+    EXPECT_EQ(WaitForFile(L"C:\\Temp\\VimoSetup.exe.started"), "C:\\Temp\\VimoSetup.exe /silent");
+    EXPECT_FALSE(Installed(kNew));
+    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
+}
+
+TEST(EndToEnd, OldLogsArePrunedAtStart)
+{
+    SYSTEMTIME stNow;
+    ::GetSystemTime(&stNow);
+    const struct
+    {
+        const wchar_t* name;
+        int nAgeDays;
+        bool bKept;
+    } files[] = {{L"Vimo_LumetUpdate20200101_000000.log", 40, false},
+                 {L"notes.txt", 17, false},
+                 {L"archive\\old.log", 400, false},
+                 {L"young.log", 3, true},
+                 {L".keep", 90, true}};
+    for (const auto& f : files)
+    {
+        WriteBytes(LogFolder() + L"\\" + f.name, "old");
+        SetLastWriteTime(LogFolder() + L"\\" + f.name, AddSeconds(stNow, -f.nAgeDays * 86400LL));
+    }
+    ASSERT_TRUE(RunUpdater(L""));
+    for (const auto& f : files)
+        EXPECT_EQ(Exists(LogFolder() + L"\\" + f.name), f.bKept) << Utf8(f.name);
+}
+
+TEST(EndToEnd, LockedAndProtectedFilesInTheDataFolderAreHandedOver)
+{
+    PrepareInstalledMachine();
+    WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
+    WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
+    WriteBytes(DataFolder() + L"\\locked.dat", "locked");
+    HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
+    const bool bEnded = RunUpdater(L"C:\\Temp\\new.msi");
+    ::CloseHandle(hLocked);
+    ASSERT_TRUE(bEnded);
+
+    EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
+    EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
+    EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
+    EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
+    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\locked.dat"));
+    EXPECT_TRUE(IsPendingDeletion(DataFolder() + L"\\Log"));
+}
 }
