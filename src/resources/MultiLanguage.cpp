@@ -10,6 +10,8 @@
 
 CMultiLanguage* g_pMessageTable = nullptr;
 PfnGetSystemDefaultLangID g_pfnGetSystemDefaultLangID = &::GetSystemDefaultLangID;
+PfnFindResourceW g_pfnFindResourceW = &::FindResourceW;
+PfnLoadResource g_pfnLoadResource = &::LoadResource;
 
 namespace
 {
@@ -73,14 +75,14 @@ BOOL CMultiLanguage::LoadProductResource()
 
 BOOL CMultiLanguage::LoadResourceDocument(UINT nId, const LoadTexts& texts)
 {
-    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
+    HRSRC hRes = g_pfnFindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
     if (hRes == nullptr)
     {
         if (texts.pszFindFailed)
             WriteLog(texts.pszFindFailed);
         return FALSE;
     }
-    HGLOBAL hData = ::LoadResource(nullptr, hRes);
+    HGLOBAL hData = g_pfnLoadResource(nullptr, hRes);
     const void* pData = hData ? ::LockResource(hData) : nullptr;
     if (pData == nullptr)
     {

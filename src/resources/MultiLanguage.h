@@ -29,6 +29,14 @@ struct LangCodeEntry
 using PfnGetSystemDefaultLangID = LANGID(WINAPI*)();
 extern PfnGetSystemDefaultLangID g_pfnGetSystemDefaultLangID;
 
+// How the loaders find and load a document among the program's resources;
+// tests make either step fail, the program keeps FindResourceW and
+// LoadResource.
+using PfnFindResourceW = HRSRC(WINAPI*)(HMODULE, LPCWSTR, LPCWSTR);
+using PfnLoadResource = HGLOBAL(WINAPI*)(HMODULE, HRSRC);
+extern PfnFindResourceW g_pfnFindResourceW;
+extern PfnLoadResource g_pfnLoadResource;
+
 // Loader and walker of the two XML documents embedded in the program, and the
 // localised message table. COM must be initialised on the calling thread.
 class CMultiLanguage

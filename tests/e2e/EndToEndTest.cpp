@@ -2,12 +2,12 @@
 // Windows Installer packages, each case in a fresh Wine prefix.
 #include "TestSupport.h"
 
-#include "resources/resource.h"
+#include "installer/MyRegKey.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <regex>
+#include <algorithm>
 
 namespace
 {
@@ -18,12 +18,10 @@ const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
 const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
 const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
 
-std::wstring FromUnix(const char* pszPath)
+std::wstring FromUnix(std::string path)
 {
-    std::wstring result = L"Z:";
-    for (const char* p = pszPath; *p; ++p)
-        result += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return result;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return L"Z:" + std::wstring(path.begin(), path.end());
 }
 std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
 
@@ -45,38 +43,24 @@ std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszN
         return L"<none>";
     return sz;
 }
-bool KeyExists(HKEY hRoot, const std::wstring& strKey)
-{
-    HKEY hKey = nullptr;
-    const bool bOpen = ::RegOpenKeyExW(hRoot, strKey.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS;
-    if (bOpen)
-        ::RegCloseKey(hKey);
-    return bOpen;
-}
+bool KeyExists(HKEY hRoot, const std::wstring& strKey) { return CMyRegKey().Open(hRoot, strKey.c_str()) == 0; }
 bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
-
-std::vector<std::wstring> ListedCodes()
-{
-    const std::string bytes = ResourceBytes(IDR_XML_PRODUCTS);
-    const std::regex product("<Product Name=\"[^\"]*\">([^<]*)</Product>");
-    std::vector<std::wstring> codes;
-    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), product); it != std::sregex_iterator(); ++it)
-    {
-        const std::string code = (*it)[1].str();
-        codes.emplace_back(code.begin(), code.end());
-    }
-    return codes;
-}
 
 void Msiexec(const std::wstring& strArguments)
 {
     ASSERT_EQ(RunAndWait(L"msiexec.exe " + strArguments), 0u) << Utf8(strArguments);
 }
 
+// The UTC clock just before and after the updater's run.
+SYSTEMTIME g_stStart, g_stEnd;
+
 // Runs the updater and waits for it to close by itself.
 bool RunUpdater(const std::wstring& strArguments)
 {
-    return RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" " + strArguments, 300000) != static_cast<DWORD>(-1);
+    ::GetSystemTime(&g_stStart);
+    const DWORD dwExit = RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" " + strArguments, 300000);
+    ::GetSystemTime(&g_stEnd);
+    return dwExit != static_cast<DWORD>(-1);
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
@@ -92,10 +76,15 @@ std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
     return names;
 }
 
+// The run's log, whose name holds the UTC time of the run's start.
 std::string RunLog()
 {
     const std::vector<std::wstring> logs = FilesIn(LogFolder() + L"\\Vimo_LumetUpdate*.log");
-    return logs.size() == 1 ? ReadBytes(LogFolder() + L"\\" + logs[0]) : "<" + std::to_string(logs.size()) + " logs>";
+    if (logs.size() != 1)
+        return "<" + std::to_string(logs.size()) + " logs>";
+    const std::wstring strStamp = logs[0].substr(16, 15);
+    EXPECT_TRUE(FormatTimeStamp(g_stStart) <= strStamp && strStamp <= FormatTimeStamp(g_stEnd)) << Utf8(logs[0]);
+    return ReadBytes(LogFolder() + L"\\" + logs[0]);
 }
 
 void Copy(const std::wstring& strFrom, const std::wstring& strTo)
@@ -104,21 +93,21 @@ void Copy(const std::wstring& strFrom, const std::wstring& strTo)
     ASSERT_TRUE(::CopyFileW(strFrom.c_str(), strTo.c_str(), FALSE)) << Utf8(strFrom);
 }
 
-// Vimo Lumet installed in C:\Apps\Vimo\, two listed earlier releases, and
-// the leftovers that the uninstallers miss.
+// Vimo Lumet installed in C:\Apps\Vimo\, two listed earlier releases (the
+// last listed among them), and the leftovers that the uninstallers miss.
 void PrepareInstalledMachine()
 {
-    const std::vector<std::wstring> codes = ListedCodes();
-    ASSERT_EQ(codes.size(), 8u);
+    const auto listed = ListedProducts();
+    ASSERT_EQ(listed.size(), 8u);
     Msiexec(L"/i \"" + Package(L"earlier-1.msi") + L"\" /qn");
-    Msiexec(L"/i \"" + Package(L"earlier-5.msi") + L"\" /qn");
+    Msiexec(L"/i \"" + Package(L"earlier-7.msi") + L"\" /qn");
     Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
-    ASSERT_TRUE(Installed(codes[1]) && Installed(codes[5]) && Installed(kInstalled));
+    ASSERT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
     ASSERT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
 
     WriteBytes(DataFolder() + L"\\.state", "state");
     WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
-    ASSERT_EQ(RunAndWait(L"reg.exe add HKCU\\Software\\Vimo\\Lumet\\Recent /v 0 /d x /f"), 0u);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet\\Recent", L"0", REG_SZ, L"x", 4), 0);
     WriteBytes(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk", "shortcut");
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
 }
@@ -128,9 +117,8 @@ TEST(EndToEnd, TypicalUpdate)
     PrepareInstalledMachine();
     ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
 
-    for (const std::wstring& code : ListedCodes())
+    for (const auto& [name, code] : ListedProducts())
         EXPECT_FALSE(Installed(code)) << Utf8(code);
-    EXPECT_FALSE(Exists(L"C:\\Program Files (x86)\\Vimo Earlier 1\\earlier-1.txt"));
     EXPECT_FALSE(Installed(kInstalled));
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kNew, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNew);

@@ -22,9 +22,7 @@ NEW_CODE="{C0DE0002-5A7E-4C1D-9B2A-000000000002}"
 MAKER_KEY='SOFTWARE\Vimo\Vimo 2020\Installer\Applications\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}'
 
 # A GUID made from a number and a salt, so that builds are repeatable.
-guid() {
-    printf '{%08X-0000-4000-8000-%012X}' "$1" "$2"
-}
+guid() { printf '{%08X-0000-4000-8000-%012X}' "$1" "$2"; }
 
 # release_wxs CODE NAME VERSION MARKER_FILE SALT
 release_wxs() {
@@ -92,20 +90,16 @@ build() { # build NAME (reads NAME.wxs in the work folder)
     (cd "$work" && wixl -a x86 -o "../$1.msi" "$1.wxs")
 }
 
-# The type-51 custom action (set a property) that wixl cannot write itself.
-fix_custom_action() {
+# release NAME CODE VERSION MARKER_FILE SALT, with the type-51 custom action
+# (set a property) that wixl cannot write itself.
+release() {
+    echo "$1 release" > "$work/$4"
+    release_wxs "$2" "Vimo Lumet" "$3" "$4" "$5" > "$work/$1.wxs"
+    build "$1"
     msibuild "$out/$1.msi" -q "UPDATE CustomAction SET Type=51 WHERE Action='SetArpInstallLocation'"
 }
-
-echo "installed release" > "$work/OLD_RELEASE.txt"
-release_wxs "$INSTALLED_CODE" "Vimo Lumet" "3.1.0.0" OLD_RELEASE.txt 1 > "$work/installed.wxs"
-build installed
-fix_custom_action installed
-
-echo "new release" > "$work/NEW_RELEASE.txt"
-release_wxs "$NEW_CODE" "Vimo Lumet" "4.0.0.0" NEW_RELEASE.txt 2 > "$work/new.wxs"
-build new
-fix_custom_action new
+release installed "$INSTALLED_CODE" 3.1.0.0 OLD_RELEASE.txt 1
+release new "$NEW_CODE" 4.0.0.0 NEW_RELEASE.txt 2
 
 # One package per Product element of the program's own document, in order.
 index=0
@@ -118,5 +112,4 @@ while IFS='|' read -r name code; do
 done
 
 printf '%s\n' "$INSTALLED_CODE" > "$out/installed.code"
-printf '%s\n' "$NEW_CODE" > "$out/new.code"
 ls "$out"/earlier-7.msi >/dev/null

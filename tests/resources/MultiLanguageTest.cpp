@@ -15,40 +15,6 @@ const wchar_t kWarningText[] = L"Update not finish, please wait.";
 LANGID g_langId = 0x0409;
 LANGID WINAPI FakeLangId() { return g_langId; }
 
-TEST(EmbeddedDocumentTest, BytesAreUtf8WithoutBomWithCrlfAndTheGivenDeclarations)
-{
-    const std::string language = ResourceBytes(IDR_XML_MULTILANGUAGE);
-    const std::string products = ResourceBytes(IDR_XML_PRODUCTS);
-    EXPECT_EQ(language.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n\r\n<MultiLanguage>\r\n\t<Message", 0), 0u);
-    EXPECT_EQ(products.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n\r\n<Products>\r\n  <Product Name=", 0),
-              0u);
-    for (const std::string& bytes : {language, products})
-        for (size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
-            ASSERT_EQ(bytes[i - 1], '\r') << "bare line feed at " << i;
-}
-
-TEST(EmbeddedDocumentTest, LanguageDocumentGivesTwoMessagesInTwentyThreeLanguages)
-{
-    CComInit com;
-    g_pMessageTable = new CMultiLanguage;
-    EXPECT_TRUE(CMultiLanguage::LoadLanguageResource());
-    const std::vector<XmlItem> items = g_pMessageTable->m_items;
-    delete g_pMessageTable;
-    g_pMessageTable = nullptr;
-
-    const wchar_t* const languages[] = {L"Enu", L"Cht", L"Csy", L"Dan", L"Deu", L"Ell", L"Esp", L"Fin",
-                                        L"Fra", L"Hun", L"Ita", L"Jpn", L"Kor", L"Nld", L"Nor", L"Plk",
-                                        L"Ptb", L"Ptg", L"Rus", L"Sve", L"Tha", L"Trk", L"Chs"};
-    ASSERT_EQ(items.size(), 46u);
-    for (size_t i = 0; i < 46; ++i)
-    {
-        EXPECT_EQ(items[i].nValue, i < 23 ? 131 : 133);
-        EXPECT_EQ(items[i].strKey, i < 23 ? L"IDS_STRING_UPDATE" : L"IDS_STRING_WARNING");
-        EXPECT_EQ(items[i].strText, i < 23 ? kUpdateText : kWarningText);
-        EXPECT_EQ(items[i].strNodeName, languages[i % 23]);
-    }
-}
-
 struct WalkCase
 {
     const char* xml;
@@ -84,24 +50,74 @@ INSTANTIATE_TEST_SUITE_P(
                  {{1, L"A", L"one two", L"Enu"}}},
         WalkCase{"<R/>", {}}));
 
-TEST(WalkFailureTest, MalformedXmlIsLoggedAndLeavesNoItems)
+TEST(WalkFailureTest, EmptyBytesAreLoggedAndLeaveNoItems)
 {
     CComInit com;
     LogCapture log;
     CMultiLanguage document;
-    const std::string xml = "<R><M ID=\"A\"><Enu>a</M></R>";
-    EXPECT_FALSE(document.LoadXmlBytes(xml.data(), static_cast<int>(xml.size()), L"Load xml failed.\r\n"));
     EXPECT_FALSE(document.LoadXmlBytes("", 0, L"Load xml failed."));
     EXPECT_TRUE(document.m_items.empty());
-    EXPECT_EQ(log.Bytes(), "Load xml failed.\r\nMultiByteToWideChar get length failed.Load xml failed.");
+    EXPECT_EQ(log.Bytes(), "MultiByteToWideChar get length failed.Load xml failed.");
 }
+
+HRSRC WINAPI FindNothing(HMODULE, LPCWSTR, LPCWSTR) { return nullptr; }
+// A resource that is there but is no XML.
+HRSRC WINAPI FindDialog(HMODULE hModule, LPCWSTR, LPCWSTR)
+{
+    return ::FindResourceW(hModule, MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), RT_DIALOG);
+}
+HGLOBAL WINAPI LoadNothing(HMODULE, HRSRC) { return nullptr; }
+
+struct LoaderCase
+{
+    bool bLanguage;           // the language loader, or the product loader
+    PfnFindResourceW pfnFind; // null: the real one
+    PfnLoadResource pfnLoad;  // null: the real one
+    const char* log;
+};
+
+class LoaderFailureTest : public ::testing::TestWithParam<LoaderCase>
+{};
+
+TEST_P(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
+{
+    const LoaderCase& c = GetParam();
+    CComInit com;
+    LogCapture log;
+    SeamOverride<PfnFindResourceW> find(g_pfnFindResourceW, c.pfnFind ? c.pfnFind : g_pfnFindResourceW);
+    SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
+    CMultiLanguage table;
+    g_pMessageTable = &table;
+    const BOOL bLoaded = c.bLanguage ? CMultiLanguage::LoadLanguageResource() : table.LoadProductResource();
+    g_pMessageTable = nullptr;
+    EXPECT_FALSE(bLoaded);
+    EXPECT_TRUE(table.m_items.empty());
+    EXPECT_EQ(log.Bytes(), c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(FindLockLoad, LoaderFailureTest,
+                         ::testing::Values(LoaderCase{true, &FindNothing, nullptr, "Find resource failed."},
+                                           LoaderCase{false, &FindNothing, nullptr, ""},
+                                           LoaderCase{true, nullptr, &LoadNothing, "Lock resource failed."},
+                                           LoaderCase{false, nullptr, &LoadNothing, "Lock resource failed."},
+                                           LoaderCase{true, &FindDialog, nullptr, "Load xml failed.\r\n"},
+                                           LoaderCase{false, &FindDialog, nullptr, "Load xml failed."}));
 
 struct LanguageCase
 {
     LANGID id;
     const wchar_t* code;
-    bool bHasTexts; // ENG and ESL have no element in the document: no fallback
+    bool bHasTexts = true; // ENG and ESL have no element in the document: no fallback
 };
+
+// The system languages the program knows, and three it does not.
+const LanguageCase kLanguages[] = {
+    {0x0804, L"CHS"}, {0x0404, L"CHT"}, {0x0405, L"CSY"},        {0x0406, L"DAN"},        {0x0407, L"DEU"},
+    {0x0408, L"ELL"}, {0x0409, L"ENU"}, {0x0809, L"ENG", false}, {0x340A, L"ESL", false}, {0x040A, L"ESP"},
+    {0x0C0A, L"ESP"}, {0x040B, L"FIN"}, {0x040C, L"FRA"},        {0x040E, L"HUN"},        {0x0410, L"ITA"},
+    {0x0411, L"JPN"}, {0x0412, L"KOR"}, {0x0413, L"NLD"},        {0x0414, L"NOR"},        {0x0415, L"PLK"},
+    {0x0816, L"PTG"}, {0x0416, L"PTB"}, {0x0419, L"RUS"},        {0x041D, L"SVE"},        {0x041E, L"THA"},
+    {0x041F, L"TRK"}, {0x0C04, L"ENU"}, {0x0814, L"ENU"},        {0x0807, L"ENU"}};
 
 class LanguageTest : public ::testing::TestWithParam<LanguageCase>
 {};
@@ -124,10 +140,5 @@ TEST_P(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
     g_pMessageTable = nullptr;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LanguageTest,
-                         ::testing::Values(LanguageCase{0x0409, L"ENU", true}, LanguageCase{0x0407, L"DEU", true},
-                                           LanguageCase{0x0C0A, L"ESP", true}, LanguageCase{0x040A, L"ESP", true},
-                                           LanguageCase{0x0804, L"CHS", true}, LanguageCase{0x0816, L"PTG", true},
-                                           LanguageCase{0x0809, L"ENG", false}, LanguageCase{0x340A, L"ESL", false},
-                                           LanguageCase{0x0C04, L"ENU", true}, LanguageCase{0x0807, L"ENU", true}));
+INSTANTIATE_TEST_SUITE_P(Rows, LanguageTest, ::testing::ValuesIn(kLanguages));
 }

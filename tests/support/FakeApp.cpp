@@ -1,8 +1,9 @@
 // A stand-in for the application and for installers in tests: it leaves a
 // marker beside itself, "<own path>.started", holding its command line as
-// UTF-8, and ends.
+// UTF-8, and ends. With "/crash" it crashes instead.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
@@ -11,6 +12,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const DWORD n = ::GetModuleFileNameW(nullptr, szPath, static_cast<DWORD>(sizeof(szPath) / sizeof(szPath[0])));
     if (n == 0)
         return 1;
+    if (std::wcsstr(::GetCommandLineW(), L" /crash"))
+        ::RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
     const std::wstring strMarker = std::wstring(szPath, n) + L".started";
     const wchar_t* pszCommandLine = ::GetCommandLineW();
     const int cb = ::WideCharToMultiByte(CP_UTF8, 0, pszCommandLine, -1, nullptr, 0, nullptr, nullptr);

@@ -1,12 +1,14 @@
 #include "TestSupport.h"
 
 #include "log/Log.h"
+#include "resources/resource.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,6 +33,20 @@ bool StartProcess(const std::wstring& strCommandLine, HANDLE& hProcess)
         ::CloseHandle(pi.hThread);
     hProcess = pi.hProcess;
     return bStarted;
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The Unix path of a Windows path (Wine only), for running Unix tools.
+std::string UnixPathOf(const std::wstring& strPath)
+{
+    using PfnUnixName = char*(CDECL*)(LPCWSTR);
+    auto pfn = reinterpret_cast<PfnUnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
+    const std::string result = psz ? psz : "";
+    ::HeapFree(::GetProcessHeap(), 0, psz);
+    return result;
 }
 }
 
@@ -85,16 +101,9 @@ void MakeFolders(const std::wstring& strPath)
     EXPECT_FALSE(ec) << "cannot create " << Utf8(strPath) << ": " << ec.message();
 }
 
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second)
+SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
 {
-    SYSTEMTIME st = {};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    st.wSecond = static_cast<WORD>(second);
-    return st;
+    return {year, month, 0, day, hour, minute, second, 0};
 }
 
 FILETIME ToFileTime(const SYSTEMTIME& st)
@@ -107,11 +116,8 @@ FILETIME ToFileTime(const SYSTEMTIME& st)
 SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds)
 {
     const FILETIME ft = ToFileTime(st);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    u.QuadPart += static_cast<unsigned long long>(nSeconds * 10000000LL);
-    const FILETIME moved = {u.LowPart, u.HighPart};
+    const ULONGLONG t = ((ULONGLONG{ft.dwHighDateTime} << 32) | ft.dwLowDateTime) + nSeconds * 10000000LL;
+    const FILETIME moved = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
     SYSTEMTIME result = {};
     EXPECT_TRUE(::FileTimeToSystemTime(&moved, &result));
     return result;
@@ -128,7 +134,7 @@ void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
     ::CloseHandle(h);
 }
 
-FixedClock::FixedClock(const SYSTEMTIME& st) : m_seam(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
+FixedClock::FixedClock(const SYSTEMTIME& st) : SeamOverride(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
 
 LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log")
 {
@@ -150,24 +156,17 @@ std::string Utf8(const std::wstring& text)
     return result;
 }
 
-std::string ResourceBytes(UINT nId)
+std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()
 {
-    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
-    if (!hRes)
-        return std::string();
-    return std::string(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))),
-                       ::SizeofResource(nullptr, hRes));
-}
-
-std::string UnixPathOf(const std::wstring& strPath)
-{
-    using PfnUnixName = char*(CDECL*)(LPCWSTR);
-    auto pfn = reinterpret_cast<PfnUnixName>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
-    const std::string result = psz ? psz : "";
-    ::HeapFree(::GetProcessHeap(), 0, psz);
-    return result;
+    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_XML_PRODUCTS), L"BINARY");
+    const std::string bytes(static_cast<const char*>(::LockResource(::LoadResource(nullptr, hRes))),
+                            ::SizeofResource(nullptr, hRes));
+    const std::regex product("<Product Name=\"(Vimo Lumet( \\d+\\.\\d+\\.\\d+\\.\\d+)?)\">"
+                             "(\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\})</Product>");
+    std::vector<std::pair<std::wstring, std::wstring>> products;
+    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), product); it != std::sregex_iterator(); ++it)
+        products.emplace_back(Wide((*it)[1].str()), Wide((*it)[3].str()));
+    return products;
 }
 
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
@@ -179,9 +178,7 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     // A Unix program started by Wine gives no handle that can be waited on:
     // watch for the link instead.
     HANDLE h = nullptr;
-    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + std::wstring(target.begin(), target.end()) + L"\" \"" +
-                                           std::wstring(link.begin(), link.end()) + L"\"",
-                                       h);
+    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + Wide(target) + L"\" \"" + Wide(link) + L"\"", h);
     if (h)
         ::CloseHandle(h);
     for (int i = 0; bStarted && i < 100; ++i, ::Sleep(50))
@@ -193,14 +190,12 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     return false;
 }
 
-std::wstring TestProgramFolder()
+std::wstring FakeAppPath()
 {
     wchar_t szPath[MAX_PATH * 4] = {};
     const std::wstring strPath(szPath, ::GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4));
-    return strPath.substr(0, strPath.rfind(L'\\'));
+    return strPath.substr(0, strPath.rfind(L'\\')) + L"\\lumet_fake_app.exe";
 }
-
-std::wstring FakeAppPath() { return TestProgramFolder() + L"\\lumet_fake_app.exe"; }
 
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs)
 {
@@ -214,12 +209,16 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
 {
     HANDLE h = nullptr;
     if (!StartProcess(strCommandLine, h) || !h)
+    {
+        const DWORD dwError = ::GetLastError();
+        ADD_FAILURE() << "cannot start (error " << dwError << "): " << Utf8(strCommandLine);
         return static_cast<DWORD>(-1);
+    }
     DWORD dwExit = static_cast<DWORD>(-1);
     if (::WaitForSingleObject(h, dwTimeoutMs) == WAIT_OBJECT_0)
         ::GetExitCodeProcess(h, &dwExit);
     else
-        ADD_FAILURE() << "process did not end in time: " << Utf8(strCommandLine);
+        ADD_FAILURE() << "did not end in time: " << Utf8(strCommandLine);
     ::CloseHandle(h);
     return dwExit;
 }

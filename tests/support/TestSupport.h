@@ -40,7 +40,7 @@ bool Exists(const std::wstring& strPath);
 bool IsPendingDeletion(const std::wstring& strPath);
 void MakeFolders(const std::wstring& strPath);
 
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0);
 FILETIME ToFileTime(const SYSTEMTIME& st);
 // st moved by the given number of seconds (negative: earlier).
 SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds);
@@ -65,24 +65,18 @@ private:
 };
 
 // Points the program's clock at a fixed UTC time while it lives.
-class FixedClock
+struct FixedClock : SeamOverride<PfnGetSystemTime>
 {
-public:
     explicit FixedClock(const SYSTEMTIME& st);
-
-private:
-    SeamOverride<PfnGetSystemTime> m_seam;
 };
 
 // Opens the program's log on a file of its own while it lives; Bytes() reads
-// what was written so far.
+// what was written so far. Not copyable, as its folder is not.
 class LogCapture
 {
 public:
     LogCapture();
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::string Bytes() const;
 
@@ -94,30 +88,24 @@ private:
 // UTF-8 of a wide text, for comparing log bytes.
 std::string Utf8(const std::wstring& text);
 
-// The bytes of one of the program's own BINARY resources.
-std::string ResourceBytes(UINT nId);
-
-// The Unix path of a Windows path (Wine only), for running Unix tools.
-std::string UnixPathOf(const std::wstring& strPath);
+// Name and code of each release in the embedded Products document, read with
+// a pattern of the document's exact form rather than the program's parser.
+std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
 
 // Makes a Unix symbolic link at strLink to the folder strTarget with the
 // system's ln (Wine only). Wine shows such a link as a folder with the reparse
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
 
-// Folder of the running test program (ends without a backslash); test
-// helper programs are built beside it.
-std::wstring TestProgramFolder();
-
-// Path of the stand-in application (it leaves "<its path>.started" holding
-// its command line when it runs).
+// Path of the stand-in application, built beside the test programs (it
+// leaves "<its path>.started" holding its command line when it runs).
 std::wstring FakeAppPath();
 
 // Waits up to dwTimeoutMs for a file to exist; its bytes, or nothing.
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs = 10000);
 
-// Runs a command line and waits for it; returns its exit code, or -1 when it
-// could not be started.
+// Runs a command line and waits for it; returns its exit code, or -1 with a
+// test failure that says why when it could not be started or did not end.
 DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);
 
 // The paths waiting in the platform's list of deletions at the next restart,

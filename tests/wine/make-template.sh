@@ -10,9 +10,11 @@ mkdir -p "$(dirname "$template")"
 exec 9>"$template.lock"
 flock 9
 
-[ -f "$template/ready" ] && exit 0
+# The template is made again when the way it is made changes.
+stamp=$(cksum <"$here/new-prefix.sh")
+[ "$(cat "$template/ready" 2>/dev/null)" = "$stamp" ] && exit 0
 
 rm -rf "$template"
 unset DISPLAY WAYLAND_DISPLAY
 "$here/new-prefix.sh" "$template/prefix" "$template/home" --null-display
-touch "$template/ready"
+echo "$stamp" >"$template/ready"

@@ -37,6 +37,9 @@ fi
 if [ "$null_display" = --null-display ]; then
     "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 fi
+# A program that crashes ends at once with a report on its output, instead of
+# waiting for ever behind a crash dialog that no one can see or close.
+"$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 # No window manager waits on closing windows.
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 "$WINESERVER" -w

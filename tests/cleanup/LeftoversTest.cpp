@@ -1,0 +1,44 @@
+#include "CleanupTestSupport.h"
+
+#include "installer/MyRegKey.h"
+#include "resources/ProductList.h"
+#include "win/Com.h"
+
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+namespace
+{
+// On a machine with what the uninstallers leave behind.
+TEST(LeftoversTest, RecordsShortcutsEmptiesTheDataFolderAndDeletesTheUserKey)
+{
+    const std::wstring strMenu = L"\\Microsoft\\Windows\\Start Menu\\Programs\\";
+    const std::wstring strUserMenu = L"C:\\users\\Lumet-Driver\\AppData\\Roaming" + strMenu;
+    const std::wstring strData = L"C:\\ProgramData\\Vimo\\VimoLumet";
+    const PlantedPath profile{L"C:\\users\\Lumet-Driver"}, data{L"C:\\ProgramData\\Vimo"},
+        commonMenu{L"C:\\ProgramData" + strMenu + L"Vimo"};
+    for (const std::wstring& strFile :
+         {profile.strPath + L"\\Desktop\\VimoLumet.lnk", commonMenu.strPath + L"\\VimoLumet.lnk",
+          strUserMenu + L"Vimo\\VimoLumet Help.lnk", strUserMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk",
+          strData + L"\\settings.xml", strData + L"\\Cache\\a.bin"})
+        WriteBytes(strFile, "planted");
+    for (const wchar_t* pszKey : {L"Software\\Vimo\\Lumet", L"Software\\Vimo\\Lumet\\Recent", L"Software\\Vimo\\Keep"})
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
+
+    CComInit com;
+    ProductList list;
+    list.RemoveLeftovers();
+
+    // Desktops, the common start menu, then each profile's Programs and Startup folders.
+    const std::vector<std::wstring> recorded = {
+        L"c:\\users\\lumet-driver\\desktop\\vimolumet.lnk", commonMenu.strPath + L"\\vimolumet.lnk",
+        strUserMenu + L"Vimo\\vimolumet help.lnk", strUserMenu + L"Startup\\Vimo\\vimolumet tray.lnk"};
+    EXPECT_EQ(list.m_vecFoundPaths, recorded);
+    EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
+    EXPECT_NE(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), ERROR_SUCCESS);
+    EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
+}
+}
