@@ -30,6 +30,12 @@ env WINEPREFIX="$run/prefix" HOME="$run/home" WINEDEBUG=-all DISPLAY= ${LUMET_WI
     "$WINE" "$@" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
+# A test program whose Wine was ended under it may still leave with 0: it
+# passed only if it got as far as its summary.
+if [ $rc -eq 0 ] && grep -q '^\[==========\] Running' "$out" && ! grep -q '^\[==========\] .* ran\. (' "$out"; then
+    echo "run-in-prefix: the test program ended before its summary"
+    rc=1
+fi
 
 # End this prefix's own wineserver, never Wine processes by name.
 WINEPREFIX="$run/prefix" "$WINESERVER" -k 2>/dev/null
