@@ -48,7 +48,7 @@ configure "$build" cmake/mingw-w64-x86_64-clang.cmake \
 cmake --build "$build" --target LumetUpdate lumet_fake_app || fail "the build failed (see above)"
 demo=$root/$build/demo
 mkdir -p "$demo"
-sh tests/e2e/make-packages.sh "$demo/packages" "$build/tests/lumet_fake_app.exe" src/resources/Products.xml \
+sh scripts/lib/make-packages.sh "$demo/packages" "$build/tests/lumet_fake_app.exe" src/resources/Products.xml \
     >"$demo/packages.log" 2>&1 || { cat "$demo/packages.log" >&2; fail "wixl could not build the demo packages"; }
 echo "LumetUpdate.exe: $build/src/LumetUpdate.exe"
 echo "demo packages:   $demo/packages"
@@ -70,7 +70,7 @@ if [ "$prepare" = yes ]; then
     step "Machine: a new sandboxed Wine prefix in $prefix_dir"
     mkdir -p "$prefix_dir"
     prefix_dir=$(cd "$prefix_dir" && pwd)
-    sh tests/wine/new-prefix.sh "$prefix_dir" "$demo/home" || fail "could not create a Wine prefix"
+    sh scripts/lib/new-prefix.sh "$prefix_dir" "$demo/home" || fail "could not create a Wine prefix"
 fi
 
 export WINEPREFIX="$prefix_dir" WINEDEBUG=-all

@@ -76,16 +76,6 @@ void WriteBytes(const std::wstring& strPath, const std::string& bytes)
     EXPECT_TRUE(out.good()) << "cannot write " << Utf8(strPath);
 }
 
-bool IsPendingDeletion(const std::wstring& strPath)
-{
-    std::vector<wchar_t> data(65536, L'\0');
-    DWORD cbData = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
-    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &cbData);
-    const std::wstring strPairs(data.data(), data.size());
-    return strPairs.find(L"\\??\\" + strPath + std::wstring(2, L'\0')) != std::wstring::npos;
-}
-
 std::string ReadBytes(const std::wstring& strPath)
 {
     std::ifstream in(fs::path(strPath), std::ios::binary);

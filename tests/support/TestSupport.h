@@ -35,9 +35,6 @@ private:
 void WriteBytes(const std::wstring& strPath, const std::string& bytes);
 std::string ReadBytes(const std::wstring& strPath);
 bool Exists(const std::wstring& strPath);
-// Whether the path waits in the platform's list of deletions at the next
-// restart: pairs of "\??\<path>" and a target, empty for "delete".
-bool IsPendingDeletion(const std::wstring& strPath);
 void MakeFolders(const std::wstring& strPath);
 
 SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0);
