@@ -12,28 +12,11 @@ build=${LUMET_BUILD_DIR:-build}
 packages=$build/tests/e2e-packages
 [ -f "$packages/installed.msi" ] || { echo "bench: no packages in $packages; run ./scripts/test.sh first" >&2; exit 1; }
 
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver}
-export WINE WINESERVER
-sh tests/wine/make-template.sh "$build/wine/template"
-mkdir -p "$build/wine/runs"
-run=$(cd "$(mktemp -d "$build/wine/runs/bench.XXXXXX")" && pwd)
-cp -a "$build/wine/template/prefix" "$run/prefix"
-export WINEPREFIX="$run/prefix" HOME="$run" WINEDEBUG=-all
-trap '"$WINESERVER" -k 2>/dev/null || true; rm -rf "$run"' EXIT
-"$WINE" cmd /c exit >/dev/null 2>&1 || true # starts the wineserver once, outside the timings
+. scripts/lib/bench.sh
+bench_prefix "$build"
 
 pkg="Z:$(cd "$packages" && pwd | tr / '\\')\\installed.msi"
 code=$(tr -d '\r\n' <"$packages/installed.code")
-
-# seconds COMMAND...: wall time of one run, in seconds with milliseconds.
-seconds() {
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    t1=$(date +%s%N)
-    echo "$(( (t1 - t0) / 1000000 ))" | awk '{ printf "%.3f\n", $1 / 1000 }'
-}
-median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
 : >"$run/start"; : >"$run/install"; : >"$run/remove"; : >"$run/unknown"
 i=0
