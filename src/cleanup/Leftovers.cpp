@@ -7,6 +7,7 @@
 #include "installer/MyRegKey.h"
 #include "resources/ProductList.h"
 #include "win/Ntdll.h"
+#include "win/Text.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -27,13 +28,7 @@ using PfnNtDeleteKey = NTSTATUS(NTAPI*)(HANDLE);
 
 // "C:\..." or "\\server\...": a path that does not depend on the current
 // drive or folder.
-bool IsFullPath(const std::wstring& strPath)
-{
-    const bool bDrive = strPath.size() >= 3 &&
-                        ((strPath[0] >= L'A' && strPath[0] <= L'Z') || (strPath[0] >= L'a' && strPath[0] <= L'z')) &&
-                        strPath[1] == L':' && strPath[2] == L'\\';
-    return bDrive || strPath.starts_with(L"\\\\");
-}
+bool IsFullPath(const std::wstring& strPath) { return StartsWithDriveRoot(strPath) || strPath.starts_with(L"\\\\"); }
 
 // The common application-data folder (C:\ProgramData), or the empty string
 // when it cannot be found. A failed lookup may leave a half-made text in the

@@ -1,5 +1,6 @@
 #include "installer/MyRegKey.h"
 #include "resources/ProductList.h"
+#include "win/Text.h"
 
 // How the application is installed here: its product code from the maker's
 // installer key, then its install location and uninstall command from its
@@ -39,9 +40,7 @@ bool IsBracedGuid(const std::wstring& str)
 // A drive letter, a colon and a backslash first, and no double quote.
 bool IsLocalFolderPath(const std::wstring& str)
 {
-    const bool bDrive = str.size() >= 3 && ((str[0] >= L'A' && str[0] <= L'Z') || (str[0] >= L'a' && str[0] <= L'z')) &&
-                        str[1] == L':' && str[2] == L'\\';
-    return bDrive && str.find(L'"') == std::wstring::npos;
+    return StartsWithDriveRoot(str) && str.find(L'"') == std::wstring::npos;
 }
 
 // Opens the application's uninstall entry; false when there is no product

@@ -1,6 +1,7 @@
 #include "win/FileHandles.h"
 
 #include "win/Ntdll.h"
+#include "win/Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -82,12 +83,7 @@ bool SetAttributes(HANDLE h, DWORD dwAttributes)
 }
 
 // "X:\": the only roots the program works below.
-size_t RootLength(const std::wstring& strPath)
-{
-    const bool bDrive = strPath.size() >= 3 && strPath[1] == L':' && strPath[2] == L'\\' &&
-                        ((strPath[0] >= L'A' && strPath[0] <= L'Z') || (strPath[0] >= L'a' && strPath[0] <= L'z'));
-    return bDrive ? 3 : 0;
-}
+size_t RootLength(const std::wstring& strPath) { return StartsWithDriveRoot(strPath) ? 3 : 0; }
 
 bool SameName(std::wstring_view a, std::wstring_view b)
 {

@@ -32,6 +32,12 @@ bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b)
     return true;
 }
 
+bool StartsWithDriveRoot(std::wstring_view path)
+{
+    return path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+           path[1] == L':' && path[2] == L'\\';
+}
+
 std::wstring_view LastChars(std::wstring_view text, size_t n)
 {
     return text.size() <= n ? text : text.substr(text.size() - n);
