@@ -6,5 +6,5 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc != 2)
         return 2;
-    return CFolderRemover().DeleteFolderContents(argv[1]) == CFolderRemover::kNothingHandedOver ? 0 : 1;
+    return CFolderRemover().DeleteFolderContents(argv[1]) ? 0 : 1;
 }

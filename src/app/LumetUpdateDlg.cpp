@@ -1,19 +1,18 @@
 #include "app/LumetUpdateDlg.h"
 
-#include "app/UpdateSteps.h"
-#include "installer/LaunchApplication.h"
 #include "resources/MultiLanguage.h"
-#include "resources/ProductList.h"
 #include "resources/resource.h"
-#include "win/Com.h"
+#include "win/ProgressBar.h"
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
-const wchar_t g_strProductName[] = L"Vimo Lumet";
-const wchar_t g_strAppToken[] = L"[APPLICATION]";
-const wchar_t g_strCompanyToken[] = L"[COMPANYNAME]";
-const wchar_t g_strCompanyName[] = L"Vimo";
+constexpr wchar_t g_strProductName[] = L"Vimo Lumet";
+constexpr wchar_t g_strAppToken[] = L"[APPLICATION]";
+constexpr wchar_t g_strCompanyToken[] = L"[COMPANYNAME]";
+constexpr wchar_t g_strCompanyName[] = L"Vimo";
 
 namespace
 {
@@ -29,28 +28,16 @@ void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view r
 }
 }
 
-CLumetUpdateDlg::CLumetUpdateDlg() : CDialogBase(IDD_UPDATE_DIALOG)
+CLumetUpdateDlg::CLumetUpdateDlg(CUpdateRun& run) : CDialogBase(IDD_UPDATE_DIALOG), m_run(run)
 {
     // A shared icon from the program's own resources: never destroyed.
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-CLumetUpdateDlg::~CLumetUpdateDlg()
-{
-    // The thread objects go first, while the events they may still use exist.
-    m_pRemoveThread.reset();
-    m_pInstallThread.reset();
-}
-
 BOOL CLumetUpdateDlg::OnInitDialog()
 {
-    m_progress.Attach(::GetDlgItem(m_hWnd, IDC_PROGRESS));
-
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-
-    m_bRemoving = 0;
-    m_bInstalling = 0;
 
     wchar_t szCaption[kCaptionChars] = {};
     ::LoadStringW(::GetModuleHandleW(nullptr), IDS_PRODUCT_NAME, szCaption, kCaptionChars);
@@ -64,9 +51,11 @@ BOOL CLumetUpdateDlg::OnInitDialog()
         ::SetWindowTextW(hStatus, strStatus.c_str());
     }
 
-    m_strInstallDir.clear();
-    m_progress.SetMarquee(TRUE, kMarqueeIntervalMs);
-    StartRemoveThread();
+    const HWND hProgress = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
+    CProgressBar progress;
+    progress.Attach(hProgress);
+    progress.SetMarquee(TRUE, kMarqueeIntervalMs);
+    m_run.StartRemoveThread(m_hWnd, hProgress);
     return TRUE;
 }
 
@@ -120,7 +109,7 @@ HCURSOR CLumetUpdateDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon
 
 void CLumetUpdateDlg::OnClose()
 {
-    if (m_bRemoving != 0 || m_bInstalling != 0)
+    if (m_run.IsBusy())
     {
         // One refusal box at a time: further requests while it is up are
         // already answered by it.
@@ -143,43 +132,19 @@ void CLumetUpdateDlg::OnClose()
     if (m_bClosing)
         return;
     m_bClosing = true;
-    m_evStop.SetEvent();
-    // The removal thread's hand-over may still start the install phase while
-    // this waits, so the install thread is looked at only afterwards.
+    // The workers use the window until they end. The removal thread's
+    // hand-over may still start the install phase while this waits, so the
+    // install thread is looked at only afterwards.
     std::optional<int> nQuitCode;
-    if (m_pRemoveThread)
-        WaitHandlingMessages(m_pRemoveThread->Handle(), nQuitCode);
-    if (m_pInstallThread)
-        WaitHandlingMessages(m_pInstallThread->Handle(), nQuitCode);
+    if (const HANDLE hThread = m_run.RemoveThread())
+        WaitHandlingMessages(hThread, m_hWnd, nQuitCode);
+    if (const HANDLE hThread = m_run.InstallThread())
+        WaitHandlingMessages(hThread, m_hWnd, nQuitCode);
     EndDialog(IDCANCEL);
     // Passed on only now: a modal loop that saw it would end the dialog while
     // a worker still uses it.
     if (nQuitCode)
         ::PostQuitMessage(*nQuitCode);
-}
-
-void CLumetUpdateDlg::WaitHandlingMessages(HANDLE hThread, std::optional<int>& nQuitCode)
-{
-    // A worker may be waiting in SendMessage for this thread (the install
-    // phase stops the progress bar after clearing its flag), so the wait must
-    // keep handling messages or both would wait for ever.
-    for (;;)
-    {
-        const DWORD dwWait = ::MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_ALLINPUT);
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            if (msg.message == WM_QUIT)
-                nQuitCode = static_cast<int>(msg.wParam);
-            else if (!::IsDialogMessageW(m_hWnd, &msg))
-            {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-        if (dwWait != WAIT_OBJECT_0 + 1)
-            return; // the thread has ended (or the handle is unusable)
-    }
 }
 
 void CLumetUpdateDlg::CloseRefusalBox()
@@ -206,79 +171,6 @@ void CLumetUpdateDlg::CloseRefusalBox()
 
 LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
 {
-    StartInstallThread();
-    return 0;
-}
-
-void CLumetUpdateDlg::StartRemoveThread() { StartWorker(m_pRemoveThread, &RemoveThreadProc); }
-
-void CLumetUpdateDlg::StartInstallThread() { StartWorker(m_pInstallThread, &InstallThreadProc); }
-
-void CLumetUpdateDlg::StartWorker(std::unique_ptr<CWorkerThread>& pThread, CWorkerThread::PfnThreadProc pfnProc)
-{
-    // Once per phase. The worker waits for the start signal before anything
-    // else, so no work begins before the thread object is stored here.
-    if (pThread)
-        return;
-    pThread = CWorkerThread::BeginSuspended(pfnProc, this);
-    if (pThread)
-    {
-        pThread->Resume();
-        m_evStart.SetEvent();
-    }
-}
-
-void CLumetUpdateDlg::RunRemovalPhase()
-{
-    m_evStart.Wait();
-    m_bRemoving = 1;
-    {
-        CComInit com(COINIT_APARTMENTTHREADED);
-        {
-            // No step's result stops the phase: a value not found is carried
-            // on as an empty string.
-            ProductList list;
-            const std::wstring strProductCode = g_updateSteps.pfnGetProductCode(list);
-            m_strInstallDir = g_updateSteps.pfnGetInstallLocation(list);
-            g_updateSteps.pfnRemoveEarlierVersions(list);
-            const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString(list);
-            g_updateSteps.pfnUninstallProduct(list, strUninstall.c_str(), strProductCode);
-        }
-        m_bRemoving = 0;
-    }
-    m_evStart.ResetEvent();
-    ::PostMessageW(m_hWnd, WM_REMOVAL_DONE, 0, 0);
-}
-
-void CLumetUpdateDlg::RunInstallPhase()
-{
-    m_evStart.Wait();
-    m_bInstalling = 1;
-    {
-        CComInit com(COINIT_APARTMENTTHREADED);
-        {
-            ProductList list;
-            g_updateSteps.pfnInstallPackage(list, m_strPackagePath, m_strInstallDir);
-        }
-        m_bInstalling = 0;
-    }
-    m_evStart.ResetEvent();
-    m_progress.SetMarquee(FALSE, 0);
-    m_progress.SetPos(0);
-    g_updateSteps.pfnLaunchApplication(*this);
-    ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
-}
-
-void CLumetUpdateDlg::LaunchApplication() { LaunchInstalledApplication(m_strInstallDir); }
-
-UINT RemoveThreadProc(void* pParam)
-{
-    static_cast<CLumetUpdateDlg*>(pParam)->RunRemovalPhase();
-    return 0;
-}
-
-UINT InstallThreadProc(void* pParam)
-{
-    static_cast<CLumetUpdateDlg*>(pParam)->RunInstallPhase();
+    m_run.StartInstallThread();
     return 0;
 }

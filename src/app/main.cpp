@@ -1,9 +1,5 @@
-#include "app/LumetUpdateApp.h"
+#include "app/StartUp.h"
 
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
-{
-    theApp.InitInstance();
-    return theApp.ExitInstance();
-}
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunLumetUpdate(::GetCommandLineW()); }

@@ -41,7 +41,7 @@ bool IsProgramFiles(std::wstring_view path)
     return EqualsNoCaseAscii(strRest, kProgramFilesX86) || EqualsNoCaseAscii(strRest, kProgramFiles);
 }
 
-void NoteLeftInPlace(const std::wstring& strPath) { WriteLog((L"Left in place: " + strPath + L"\r\n").c_str()); }
+void NoteLeftInPlace(const std::wstring& strPath) { WriteLog(L"Left in place: " + strPath + L"\r\n"); }
 
 // Where one removal call puts what can be moved but not deleted, made on
 // first use. Only administrators and SYSTEM may change it or what it holds,
@@ -84,14 +84,10 @@ public:
             return false;
         ++m_nMoved;
         const std::wstring strStaged = m_strPath + L"\\" + strName;
-        if (::MoveFileExW(strStaged.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            m_bHandedOver = true;
-        else
+        if (!::MoveFileExW(strStaged.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
             NoteLeftInPlace(strStaged);
         return true;
     }
-
-    bool HandedOver() const { return m_bHandedOver; }
 
 private:
     void Create()
@@ -105,25 +101,23 @@ private:
         const std::wstring strTemp = std::wstring(szWindows) + L"\\Temp";
         EFolderChain eChain;
         CHandle hTemp = OpenFolderChain(strTemp, 0, eChain);
-        PSECURITY_DESCRIPTOR pSecurity = nullptr;
+        CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity;
         if (!hTemp.IsValid() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                                    kStagingSecurity, SDDL_REVISION_1, &pSecurity, nullptr))
+                                    kStagingSecurity, SDDL_REVISION_1, pSecurity.Put(), nullptr))
             return;
         // An unguessable name, made with FILE_CREATE: nobody can have put
         // anything there first.
         const std::wstring strName = std::wstring(L"LumetUpdate-") + szGuid;
         if (OpenRelative(hTemp.Get(), strName, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | DELETE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, m_hFolder,
-                         pSecurity) == ERROR_SUCCESS)
+                         pSecurity.Get()) == ERROR_SUCCESS)
             m_strPath = strTemp + L"\\" + strName;
-        ::LocalFree(pSecurity);
     }
 
     CHandle m_hFolder;
     std::wstring m_strPath;
     unsigned m_nMoved = 0;
     bool m_bTried = false;
-    bool m_bHandedOver = false;
 };
 
 bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarked, CStagingFolder& staging);
@@ -176,36 +170,18 @@ bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarke
 }
 }
 
-int CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
+bool CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
 {
     if (NamesNoFolder(strFolder) || IsProgramFiles(strFolder))
-        return kRefused;
+        return false;
     EFolderChain eChain;
     const CHandle hFolder = OpenFolderChain(strFolder, 0, eChain);
     if (eChain == EFolderChain::Link)
-        return kRefused;
-    if (!hFolder.IsValid())
-        return kNothingHandedOver;
-
-    // What is handed over here is not reported: the only caller does not ask.
-    CStagingFolder staging;
-    RemoveChildren(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)), false, staging);
-    return kNothingHandedOver;
-}
-
-int CFolderRemover::DeleteFolderTree(const std::wstring& strFolder)
-{
-    const std::wstring strPath(WithoutTrailingSeparators(strFolder));
-    if (NamesNoFolder(strPath))
-        return kNothingHandedOver;
-    const size_t nSeparator = strPath.rfind(L'\\');
-    EFolderChain eChain;
-    const CHandle hParent = OpenFolderChain(strPath.substr(0, nSeparator + 1), 0, eChain);
-    CFolderEntry entry;
-    if (!hParent.IsValid() || !FindEntry(hParent.Get(), std::wstring_view(strPath).substr(nSeparator + 1), entry))
-        return kNothingHandedOver;
-
-    CStagingFolder staging;
-    RemoveEntry(hParent.Get(), entry, strPath, true, staging);
-    return staging.HandedOver() ? kHandedOver : kNothingHandedOver;
+        return false;
+    if (hFolder.IsValid())
+    {
+        CStagingFolder staging;
+        RemoveChildren(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)), false, staging);
+    }
+    return true;
 }

@@ -29,26 +29,14 @@
 class CFolderRemover
 {
 public:
-    static constexpr int kNothingHandedOver = 0;
-    static constexpr int kRefused = 1;
-    static constexpr int kHandedOver = 2;
-
-    // Deletes everything inside strFolder but keeps the folder itself. Files
-    // directly inside it are deleted whatever their names; sub-folders are
-    // removed as DeleteFolderTree removes them. Returns kRefused, touching
+    // Deletes everything inside strFolder but keeps the folder itself, except
+    // files whose full path below strFolder's sub-folders holds the log
+    // marker "VimoLog_LumetUpdate_" (they stay, and so do the folders that
+    // hold them, neither named in the log nor handed over); files directly
+    // inside strFolder go whatever their names. Returns false, touching
     // nothing, for the program-files folders of any drive, for a drive root
-    // or empty path, and for a path that is, or lies below, a link; otherwise
-    // kNothingHandedOver. A folder that is missing, not on a drive letter
-    // ("X:\..."), or cannot be listed is left as it is.
-    int DeleteFolderContents(const std::wstring& strFolder);
-
-    // Removes strFolder with everything below it, except files whose full
-    // path holds the log marker "VimoLog_LumetUpdate_" (they stay, and so do
-    // the folders that hold them, neither named in the log nor handed over).
-    // Returns kHandedOver when anything, the folder itself included, was
-    // handed over for deletion at restart, else kNothingHandedOver. When
-    // strFolder is itself a link, only the link is removed (or left in
-    // place, as above). A drive root or empty path, a missing folder, or a
-    // path that passes through a link above strFolder is not touched.
-    int DeleteFolderTree(const std::wstring& strFolder);
+    // or empty path, and for a path that is, or lies below, a link; true
+    // otherwise. A folder that is missing, not on a drive letter ("X:\..."),
+    // or cannot be listed is left as it is.
+    bool DeleteFolderContents(const std::wstring& strFolder);
 };

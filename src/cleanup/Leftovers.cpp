@@ -1,13 +1,10 @@
-// What the uninstallers of earlier releases leave behind: shortcuts and
-// start-menu entries are recorded, the application data folder is emptied and
-// the per-user registry key is deleted. Every step runs whatever the earlier
-// ones gave; nothing is reported.
+#include "cleanup/Leftovers.h"
 
 #include "cleanup/FolderRemover.h"
-#include "installer/MyRegKey.h"
-#include "resources/ProductList.h"
-#include "win/Ntdll.h"
-#include "win/Text.h"
+#include "cleanup/ShortcutSearch.h"
+#include "win/KnownFolders.h"
+#include "win/MyRegKey.h"
+#include "win/SystemEntry.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -25,23 +22,6 @@ constexpr const wchar_t* kUserKeyLevels[] = {L"Software", L"Vimo", L"Lumet"};
 constexpr DWORD kLongestKeyName = 255;
 
 using PfnNtDeleteKey = NTSTATUS(NTAPI*)(HANDLE);
-
-// "C:\..." or "\\server\...": a path that does not depend on the current
-// drive or folder.
-bool IsFullPath(const std::wstring& strPath) { return StartsWithDriveRoot(strPath) || strPath.starts_with(L"\\\\"); }
-
-// The common application-data folder (C:\ProgramData), or the empty string
-// when it cannot be found. A failed lookup may leave a half-made text in the
-// buffer, and a misconfigured one may give a relative path: neither is taken
-// for the folder.
-std::wstring CommonAppDataFolder()
-{
-    wchar_t szFolder[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szFolder)))
-        return std::wstring();
-    const std::wstring strFolder(szFolder);
-    return IsFullPath(strFolder) ? strFolder : std::wstring();
-}
 
 // Whether the key, opened with REG_OPTION_OPEN_LINK, is a registry link.
 bool IsRegistryLink(const CMyRegKey& key)
@@ -75,36 +55,17 @@ void DeleteKeyTree(const CMyRegKey& key)
                 DeleteKeyTree(sub);
         }
     }
-    static const PfnNtDeleteKey pfnNtDeleteKey = NtdllEntry<PfnNtDeleteKey>("NtDeleteKey");
+    static const PfnNtDeleteKey pfnNtDeleteKey = SystemEntry<PfnNtDeleteKey>(L"ntdll.dll", "NtDeleteKey");
     if (pfnNtDeleteKey)
         pfnNtDeleteKey(key.Get());
 }
-}
 
-void ProductList::RemoveLeftovers()
+// The user can make any level of the key a link to a key elsewhere, so each
+// level is opened as itself inside the one above: the walk stops at a link
+// above the key, and a link at the key is deleted as a link. Nothing is
+// reported; a key that stays is not tried again.
+void DeleteUserKey()
 {
-    FindDesktopShortcuts();
-
-    // Without the common folder, the start-menu folder and the data folder
-    // below it have no base: an empty or relative base would put them at the
-    // root of the current drive or in the current folder. Both steps are
-    // skipped then.
-    const std::wstring strCommonAppData = CommonAppDataFolder();
-    if (!strCommonAppData.empty())
-        CollectMakerEntries(strCommonAppData + kCommonMakerFolder);
-
-    FindStartMenuEntries();
-
-    if (!strCommonAppData.empty())
-    {
-        CFolderRemover remover;
-        remover.DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
-    }
-
-    // The user can make any level of the key a link to a key elsewhere, so
-    // each level is opened as itself inside the one above: the walk stops at
-    // a link above the key, and a link at the key is deleted as a link.
-    // Nothing is reported; a key that stays is not tried again.
     CMyRegKey levels[std::size(kUserKeyLevels)];
     HKEY hParent = HKEY_CURRENT_USER;
     for (size_t i = 0; i < std::size(kUserKeyLevels); ++i)
@@ -117,4 +78,27 @@ void ProductList::RemoveLeftovers()
         hParent = levels[i].Get();
     }
     DeleteKeyTree(levels[std::size(kUserKeyLevels) - 1]);
+}
+}
+
+std::vector<std::wstring> RemoveLeftovers()
+{
+    std::vector<std::wstring> vecFound = FindDesktopShortcuts();
+
+    // Without the common folder, the start-menu folder and the data folder
+    // below it have no base: both steps are skipped then.
+    const std::wstring strCommonAppData = GetShellFolder(CSIDL_COMMON_APPDATA);
+    if (!strCommonAppData.empty())
+    {
+        const std::vector<std::wstring> vecCommon = CollectMakerEntries(strCommonAppData + kCommonMakerFolder);
+        vecFound.insert(vecFound.end(), vecCommon.begin(), vecCommon.end());
+    }
+    const std::vector<std::wstring> vecStartMenus = FindStartMenuEntries();
+    vecFound.insert(vecFound.end(), vecStartMenus.begin(), vecStartMenus.end());
+
+    if (!strCommonAppData.empty())
+        CFolderRemover().DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
+
+    DeleteUserKey();
+    return vecFound;
 }

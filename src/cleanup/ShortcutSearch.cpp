@@ -1,10 +1,7 @@
-// The application's shortcuts on the desktops and its entries in the maker's
-// start-menu folders of every user profile. Found paths are only recorded in
-// the product list; nothing is deleted here.
+#include "cleanup/ShortcutSearch.h"
 
-#include "resources/ProductList.h"
 #include "win/Files.h"
-#include "win/ScopedHandle.h"
+#include "win/KnownFolders.h"
 #include "win/Text.h"
 
 #include <windows.h>
@@ -34,11 +31,7 @@ bool EndsAsShortcut(std::wstring_view foldedName)
 // profile folder (C:\Users for C:\Users\Admin). Empty when it is not known.
 std::wstring ProfilesRoot()
 {
-    wchar_t szProfile[MAX_PATH] = {};
-    // A failed lookup may leave a half-made text in the buffer: not a root.
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, szProfile)))
-        return std::wstring();
-    std::wstring strRoot(szProfile);
+    std::wstring strRoot = GetShellFolder(CSIDL_PROFILE);
     const size_t nSeparator = strRoot.rfind(L'\\');
     if (nSeparator == std::wstring::npos)
         return std::wstring();
@@ -46,87 +39,79 @@ std::wstring ProfilesRoot()
     return strRoot;
 }
 
-// Calls visit(folder name) for every folder in the profiles root whose name
-// does not begin with a dot, in the platform's order. Every such folder
-// counts as a profile, shared ones such as Public included.
-template <typename Visit>
-void ForEachProfile(const std::wstring& strRoot, Visit visit)
+// The folders in the profiles root whose names do not begin with a dot, in
+// the platform's order, as full paths. Every such folder counts as a
+// profile, shared ones such as Public included.
+std::vector<std::wstring> ProfileFolders()
 {
-    WIN32_FIND_DATAW fd = {};
-    CFindHandle hFind(::FindFirstFileW((strRoot + L"\\*.*").c_str(), &fd));
-    if (!hFind.IsValid())
-        return;
-    do
-    {
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fd.cFileName[0] != L'.')
-            visit(std::wstring(fd.cFileName));
-    } while (::FindNextFileW(hFind.Get(), &fd));
-}
-}
-
-void ProductList::FindDesktopShortcuts()
-{
+    std::vector<std::wstring> vecProfiles;
     const std::wstring strRoot = ProfilesRoot();
     if (strRoot.empty())
-        return;
-    ForEachProfile(strRoot, [this, &strRoot](const std::wstring& strProfile) {
-        CollectDesktopShortcuts(strRoot + L"\\" + strProfile + std::wstring(kDesktop));
-    });
+        return vecProfiles;
+    for (const CFolderEntry& entry : FindEntries(strRoot + L"\\*.*"))
+        if ((entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.strName[0] != L'.')
+            vecProfiles.push_back(strRoot + L"\\" + entry.strName);
+    return vecProfiles;
 }
 
-void ProductList::CollectDesktopShortcuts(const std::wstring& strDesktopFolder)
+void Append(std::vector<std::wstring>& vecTo, std::vector<std::wstring> vecFrom)
 {
-    // A desktop that is missing or cannot be opened just yields nothing.
-    WIN32_FIND_DATAW fd = {};
-    CFindHandle hFind(::FindFirstFileW((strDesktopFolder + L"\\*").c_str(), &fd));
-    if (!hFind.IsValid())
-        return;
-    do
+    vecTo.insert(vecTo.end(), std::make_move_iterator(vecFrom.begin()), std::make_move_iterator(vecFrom.end()));
+}
+}
+
+std::vector<std::wstring> FindDesktopShortcuts()
+{
+    std::vector<std::wstring> vecFound;
+    for (const std::wstring& strProfile : ProfileFolders())
+        Append(vecFound, CollectDesktopShortcuts(strProfile + std::wstring(kDesktop)));
+    return vecFound;
+}
+
+std::vector<std::wstring> CollectDesktopShortcuts(const std::wstring& strDesktopFolder)
+{
+    std::vector<std::wstring> vecFound;
+    for (const CFolderEntry& entry : FindEntries(strDesktopFolder + L"\\*"))
     {
-        const std::wstring_view name(fd.cFileName);
-        if (name == L"." || name == L"..")
-            continue;
         // The whole path is folded and recorded, the folder part included;
         // the match looks only at the backslash and the entry name after it.
-        const std::wstring strFolded = ToLowerAscii(strDesktopFolder + L"\\" + fd.cFileName);
+        const std::wstring strFolded = ToLowerAscii(strDesktopFolder + L"\\" + entry.strName);
         const std::wstring_view tail = std::wstring_view(strFolded).substr(strDesktopFolder.size());
         if (tail.size() > kShortcutEnding.size() && EndsAsShortcut(tail) && HoldsProductWord(tail))
-            m_vecFoundPaths.push_back(strFolded);
-    } while (::FindNextFileW(hFind.Get(), &fd));
+            vecFound.push_back(strFolded);
+    }
+    return vecFound;
 }
 
-void ProductList::CollectMakerEntries(const std::wstring& strMakerFolder)
+std::vector<std::wstring> CollectMakerEntries(const std::wstring& strMakerFolder)
 {
-    WIN32_FIND_DATAW fd = {};
-    CFindHandle hFind(::FindFirstFileW((strMakerFolder + L"*.*").c_str(), &fd));
-    if (!hFind.IsValid())
-        return;
-    do
+    std::vector<std::wstring> vecFound;
+    for (const CFolderEntry& entry : FindEntries(strMakerFolder + L"*.*"))
     {
-        if (fd.cFileName[0] == L'.')
+        if (entry.strName[0] == L'.')
             continue;
-        const std::wstring strFolded = ToLowerAscii(fd.cFileName);
+        const std::wstring strFolded = ToLowerAscii(entry.strName);
         // Folders are the maker's sub-menus and need no shortcut ending.
-        const bool bMatch = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        const bool bMatch = (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
                                 ? HoldsProductWord(strFolded)
                                 : EndsAsShortcut(strFolded) && HoldsProductWord(strFolded);
         if (bMatch)
-            m_vecFoundPaths.push_back(strMakerFolder + strFolded);
-    } while (::FindNextFileW(hFind.Get(), &fd));
+            vecFound.push_back(strMakerFolder + strFolded);
+    }
+    return vecFound;
 }
 
-void ProductList::FindStartMenuEntries()
+std::vector<std::wstring> FindStartMenuEntries()
 {
-    const std::wstring strRoot = ProfilesRoot();
-    if (strRoot.empty())
-        return;
-    ForEachProfile(strRoot, [this, &strRoot](const std::wstring& strProfile) {
-        const std::wstring strProfileFolder = strRoot + L"\\" + strProfile;
+    std::vector<std::wstring> vecFound;
+    for (const std::wstring& strProfile : ProfileFolders())
+    {
         for (const std::wstring_view layout : {kProgramsMakerFolder, kStartupMakerFolder})
         {
-            const std::wstring strMakerFolder = strProfileFolder + std::wstring(layout);
+            const std::wstring strMakerFolder = strProfile + std::wstring(layout);
             if (IsFolder(strMakerFolder))
-                CollectMakerEntries(strMakerFolder);
+                Append(vecFound, CollectMakerEntries(strMakerFolder));
         }
-    });
+    }
+    return vecFound;
 }

@@ -1,13 +1,12 @@
+#include "installer/InstallerRuns.h"
+
 #include "installer/ProcessRunner.h"
-#include "resources/ProductList.h"
 #include "win/Clock.h"
 #include "win/Text.h"
 
-// Removal and installation through the Windows Installer's command line.
 // Commands are built by concatenation, so long paths and long uninstall
 // commands are passed whole; a command that exceeds what a process can be
-// given is refused by the runner. The installer's outcome is never examined:
-// the update goes on in the same way whatever it did.
+// given is refused by the runner.
 
 namespace
 {
@@ -53,7 +52,7 @@ void RunWindowsInstaller(const std::wstring& strCommand)
 }
 }
 
-std::wstring ProductList::GetInstallerLogPath()
+std::wstring GetInstallerLogPath()
 {
     const std::wstring strTemp = GetTempFolder();
     if (strTemp.empty())
@@ -71,7 +70,7 @@ std::wstring ProductList::GetInstallerLogPath()
     return strLogFolder + L"VimoLumet" + FormatTimeStamp(st) + L".log";
 }
 
-void ProductList::UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode)
+void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode)
 {
     // A command that names the Windows Installer, in whatever form (the /I
     // form opens its maintenance dialog), is replaced by a quiet removal of
@@ -92,10 +91,9 @@ void ProductList::UninstallProduct(const wchar_t* pszUninstallCommand, const std
         g_pfnRunCommandLine(std::wstring(), pszUninstallCommand);
 }
 
-void ProductList::InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)
+void InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)
 {
     const bool bWindowsInstaller = EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI");
-    m_strInstallPackage = strPackagePath;
 
     // The package is named as the program to start and quoted in the command
     // line: otherwise, for C:\Setup Files\Vimo Setup.exe, the system would try

@@ -6,4 +6,4 @@
 // install folder (or below the default folder when none is known), after
 // writing "Run Lumet" and the path to the run's log. Not waited for; a
 // failure shows nothing.
-void LaunchInstalledApplication(const std::wstring& strInstallDir);
+void LaunchApplication(const std::wstring& strInstallDir);

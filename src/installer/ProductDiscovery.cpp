@@ -1,5 +1,6 @@
-#include "installer/MyRegKey.h"
-#include "resources/ProductList.h"
+#include "installer/ProductDiscovery.h"
+
+#include "win/MyRegKey.h"
 #include "win/Text.h"
 
 // How the application is installed here: its product code from the maker's
@@ -45,9 +46,9 @@ bool IsLocalFolderPath(const std::wstring& str)
 
 // Opens the application's uninstall entry; false when there is no product
 // code or no entry.
-bool OpenUninstallEntry(ProductList& list, CMyRegKey& key)
+bool OpenUninstallEntry(CMyRegKey& key)
 {
-    const std::wstring strProductCode = list.GetProductCode();
+    const std::wstring strProductCode = GetProductCode();
     if (strProductCode.empty())
         return false;
     const std::wstring strKey = kUninstallKeyPrefix + strProductCode;
@@ -55,7 +56,7 @@ bool OpenUninstallEntry(ProductList& list, CMyRegKey& key)
 }
 }
 
-std::wstring ProductList::GetProductCode()
+std::wstring GetProductCode()
 {
     CMyRegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, kMakerInstallerKey) != ERROR_SUCCESS)
@@ -65,20 +66,20 @@ std::wstring ProductList::GetProductCode()
     return IsBracedGuid(strProductCode) ? strProductCode : std::wstring();
 }
 
-std::wstring ProductList::GetInstallLocation()
+std::wstring GetInstallLocation()
 {
     CMyRegKey key;
-    if (!OpenUninstallEntry(*this, key))
+    if (!OpenUninstallEntry(key))
         return std::wstring();
     std::wstring strLocation;
     key.QueryStringValue(L"InstallLocation", strLocation);
     return IsLocalFolderPath(strLocation) ? strLocation : std::wstring();
 }
 
-std::wstring ProductList::GetUninstallString()
+std::wstring GetUninstallString()
 {
     CMyRegKey key;
-    if (!OpenUninstallEntry(*this, key))
+    if (!OpenUninstallEntry(key))
         return std::wstring();
     std::wstring strCommand;
     key.QueryStringValue(L"QuietUninstallString", strCommand);

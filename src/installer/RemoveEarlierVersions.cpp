@@ -1,15 +1,9 @@
-#include "resources/ProductList.h"
+#include "installer/RemoveEarlierVersions.h"
 
-// Every listed release is removed, whether or not it is installed, one
-// installer run after the other; a failed or needless run does not stop the
-// loop. Then the leftovers are cleaned up, once.
-void ProductList::RemoveEarlierVersions()
+#include "installer/InstallerRuns.h"
+
+void RemoveEarlierVersions(const ProductList& list)
 {
-    const size_t nCount = m_vecProducts.size();
-    for (size_t i = 0; i < nCount; ++i)
-    {
-        const ProductEntry entry = m_vecProducts[i];
+    for (const ProductEntry& entry : list.m_vecProducts)
         UninstallProduct(nullptr, entry.strProductCode);
-    }
-    RemoveLeftovers();
 }

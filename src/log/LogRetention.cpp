@@ -4,14 +4,12 @@
 #include "win/FileHandles.h"
 
 #include <ctime>
-#include <cwchar>
 #include <vector>
 
 namespace
 {
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kMaxAgeDays = 15;
-constexpr size_t kShortestFolderPath = 3;
 }
 
 std::optional<int64_t> CalendarTimeOf(const SYSTEMTIME& st)
@@ -52,7 +50,7 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow)
     return nAgeDays > kMaxAgeDays;
 }
 
-void PruneOldLogsIn(HANDLE hFolder)
+void PruneOldLogs(HANDLE hFolder)
 {
     std::vector<CFolderEntry> vecEntries;
     ListFolder(hFolder, vecEntries);
@@ -68,7 +66,7 @@ void PruneOldLogsIn(HANDLE hFolder)
         {
             const COpenedEntry opened = OpenEntry(hFolder, entry, 0);
             if (opened.eKind == EEntryKind::Folder)
-                PruneOldLogsIn(opened.h.Get());
+                PruneOldLogs(opened.h.Get());
         }
         else if (IsPrunable(entry.ftLastWrite, stNow))
         {
@@ -77,14 +75,4 @@ void PruneOldLogsIn(HANDLE hFolder)
                 DeleteByHandle(opened.h.Get(), opened.dwAttributes, false); // a file that stays is tried next run
         }
     }
-}
-
-void PruneOldLogs(const wchar_t* pszFolder)
-{
-    if (pszFolder == nullptr || std::wcslen(pszFolder) < kShortestFolderPath)
-        return;
-    EFolderChain eChain;
-    const CHandle hFolder = OpenFolderChain(pszFolder, 0, eChain);
-    if (hFolder.IsValid())
-        PruneOldLogsIn(hFolder.Get());
 }

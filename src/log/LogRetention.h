@@ -20,8 +20,4 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow);
 // handle. Names beginning with a full stop are neither deleted nor entered;
 // links are neither deleted nor entered, nor is an entry that changed since
 // the listing. Read-only and open files stay.
-void PruneOldLogsIn(HANDLE hFolder);
-
-// The same for a folder path of at least three characters, opened level by
-// level from the drive's root: nothing is pruned when any level is a link.
-void PruneOldLogs(const wchar_t* pszFolder);
+void PruneOldLogs(HANDLE hFolder);

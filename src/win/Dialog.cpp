@@ -28,3 +28,24 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LP
     ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, lResult);
     return TRUE;
 }
+
+void WaitHandlingMessages(HANDLE hObject, HWND hDialog, std::optional<int>& nQuitCode)
+{
+    for (;;)
+    {
+        const DWORD dwWait = ::MsgWaitForMultipleObjects(1, &hObject, FALSE, INFINITE, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.message == WM_QUIT)
+                nQuitCode = static_cast<int>(msg.wParam);
+            else if (!::IsDialogMessageW(hDialog, &msg))
+            {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        if (dwWait != WAIT_OBJECT_0 + 1)
+            return; // signalled (or the handle is unusable)
+    }
+}

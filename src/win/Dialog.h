@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 // The least dialog layer the program needs: a modal dialog from a template
 // in the program's own resources, whose messages go to one virtual handler.
 class CDialogBase
@@ -16,9 +18,10 @@ public:
     // window could not be made.
     INT_PTR DoModal(HWND hParent = nullptr);
 
-    HWND m_hWnd = nullptr;
+    HWND GetSafeHwnd() const { return m_hWnd; }
 
 protected:
+    // The system's dialog procedure contract: TRUE lets it set the focus.
     virtual BOOL OnInitDialog() { return TRUE; }
 
     // Returns true when the message was handled, with its result in lResult;
@@ -27,8 +30,17 @@ protected:
 
     void EndDialog(INT_PTR nResult) { ::EndDialog(m_hWnd, nResult); }
 
+    HWND m_hWnd = nullptr;
+
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
     UINT m_nTemplateId;
 };
+
+// Waits until hObject is signalled while still handling the messages of the
+// calling thread (those of hDialog as a dialog's), then handles those already
+// queued: a thread that this one waits for may itself be waiting in
+// SendMessage for this thread. A WM_QUIT taken meanwhile is not acted on but
+// kept in nQuitCode, for the caller to pass on once it may end.
+void WaitHandlingMessages(HANDLE hObject, HWND hDialog, std::optional<int>& nQuitCode);

@@ -1,6 +1,6 @@
 #include "win/FileHandles.h"
 
-#include "win/Ntdll.h"
+#include "win/SystemEntry.h"
 #include "win/Text.h"
 
 #include <algorithm>
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
-PfnNtCreateFile g_pfnNtCreateFile = NtdllEntry<PfnNtCreateFile>("NtCreateFile");
+PfnNtCreateFile g_pfnNtCreateFile = SystemEntry<PfnNtCreateFile>(L"ntdll.dll", "NtCreateFile");
 
 namespace
 {
@@ -17,10 +17,11 @@ using PfnNtSetInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID
 using PfnRtlNtStatusToDosError = ULONG(NTAPI*)(NTSTATUS);
 
 const PfnNtQueryInformationFile g_pfnNtQueryInformationFile =
-    NtdllEntry<PfnNtQueryInformationFile>("NtQueryInformationFile");
-const PfnNtSetInformationFile g_pfnNtSetInformationFile = NtdllEntry<PfnNtSetInformationFile>("NtSetInformationFile");
+    SystemEntry<PfnNtQueryInformationFile>(L"ntdll.dll", "NtQueryInformationFile");
+const PfnNtSetInformationFile g_pfnNtSetInformationFile =
+    SystemEntry<PfnNtSetInformationFile>(L"ntdll.dll", "NtSetInformationFile");
 const PfnRtlNtStatusToDosError g_pfnRtlNtStatusToDosError =
-    NtdllEntry<PfnRtlNtStatusToDosError>("RtlNtStatusToDosError");
+    SystemEntry<PfnRtlNtStatusToDosError>(L"ntdll.dll", "RtlNtStatusToDosError");
 
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

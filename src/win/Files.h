@@ -1,12 +1,17 @@
 #pragma once
 
-#include <windows.h>
+#include "win/FileHandles.h" // CFolderEntry
 
 #include <string>
+#include <vector>
+
+// File work by path, for what the program only looks at and records; what it
+// deletes or writes goes through handles (win/FileHandles.h).
 
 // Whether the path names an existing folder (a link to a folder counts).
-inline bool IsFolder(const std::wstring& strPath)
-{
-    const DWORD dwAttributes = strPath.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(strPath.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool IsFolder(const std::wstring& strPath);
+
+// The entries that a search for strPattern ("<folder>\*.*") finds, without
+// "." and "..", in the platform's order, with their names and attributes
+// only. None when the search cannot be opened (a missing folder, no access).
+std::vector<CFolderEntry> FindEntries(const std::wstring& strPattern);

@@ -45,6 +45,13 @@ public:
         m_h = h;
     }
 
+    // For out-parameters: closes what is held, then hands out the slot.
+    Handle* Put() noexcept
+    {
+        Close();
+        return &m_h;
+    }
+
     void Close() noexcept
     {
         if (Traits::IsValid(m_h))
@@ -75,5 +82,29 @@ struct FindHandleTraits
     static void Close(Handle h) noexcept { ::FindClose(h); }
 };
 
+// Registry keys the program opened, closed with RegCloseKey. The predefined
+// roots (HKEY_LOCAL_MACHINE, ...) are never held by an owner.
+struct RegKeyTraits
+{
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+
+// Memory that the system allocated for the program with LocalAlloc (argument
+// arrays, security descriptors, their text forms), freed with LocalFree.
+template <typename T>
+struct LocalMemoryTraits
+{
+    using Handle = T;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(reinterpret_cast<HLOCAL>(h)); }
+};
+
 using CHandle = CScopedHandle<KernelHandleTraits>;
 using CFindHandle = CScopedHandle<FindHandleTraits>;
+using CRegKeyHandle = CScopedHandle<RegKeyTraits>;
+template <typename T>
+using CLocalMemory = CScopedHandle<LocalMemoryTraits<T>>;

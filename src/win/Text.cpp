@@ -1,5 +1,7 @@
 #include "win/Text.h"
 
+#include <new>
+
 namespace
 {
 wchar_t LowerAscii(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
@@ -38,7 +40,47 @@ bool StartsWithDriveRoot(std::wstring_view path)
            path[1] == L':' && path[2] == L'\\';
 }
 
+bool IsFullPath(std::wstring_view path) { return StartsWithDriveRoot(path) || path.starts_with(L"\\\\"); }
+
 std::wstring_view LastChars(std::wstring_view text, size_t n)
 {
     return text.size() <= n ? text : text.substr(text.size() - n);
+}
+
+bool WideToUtf8(std::wstring_view text, std::string& utf8)
+{
+    if (text.empty())
+    {
+        utf8.clear();
+        return true;
+    }
+    const int cchText = static_cast<int>(text.size());
+    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), cchText, nullptr, 0, nullptr, nullptr);
+    if (cb < 1)
+        return false;
+    std::string bytes(static_cast<size_t>(cb), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, 0, text.data(), cchText, bytes.data(), cb, nullptr, nullptr) != cb)
+        return false;
+    utf8 = std::move(bytes);
+    return true;
+}
+
+DWORD Utf8ToWide(std::string_view bytes, std::wstring& text)
+{
+    const int cbBytes = static_cast<int>(bytes.size());
+    const int cch = bytes.empty() ? 0 : ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), cbBytes, nullptr, 0);
+    if (cch < 1)
+        return bytes.empty() ? ERROR_NO_DATA : ::GetLastError();
+    std::wstring converted;
+    try
+    {
+        converted.resize(static_cast<size_t>(cch));
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ERROR_OUTOFMEMORY;
+    }
+    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), cbBytes, converted.data(), cch);
+    text = std::move(converted);
+    return ERROR_SUCCESS;
 }

@@ -20,12 +20,12 @@ CWorkerThread::~CWorkerThread()
         ::WaitForSingleObject(m_hThread.Get(), INFINITE);
 }
 
-DWORD CWorkerThread::Resume()
+bool CWorkerThread::Resume()
 {
-    const DWORD dwPrevious = ::ResumeThread(m_hThread.Get());
-    if (dwPrevious != static_cast<DWORD>(-1))
-        m_bResumed = true;
-    return dwPrevious;
+    if (::ResumeThread(m_hThread.Get()) == static_cast<DWORD>(-1))
+        return false;
+    m_bResumed = true;
+    return true;
 }
 
 unsigned __stdcall CWorkerThread::Entry(void* pSelf)

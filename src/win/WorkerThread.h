@@ -20,8 +20,8 @@ public:
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    // ResumeThread's result: the previous suspend count, or (DWORD)-1.
-    DWORD Resume();
+    // Lets the thread run; false when the system refuses.
+    bool Resume();
     HANDLE Handle() const { return m_hThread.Get(); }
 
 private:

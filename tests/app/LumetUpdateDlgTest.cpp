@@ -2,9 +2,7 @@
 
 #include "TestSupport.h"
 
-#include "app/UpdateSteps.h"
 #include "resources/MultiLanguage.h"
-#include "resources/ProductList.h"
 #include "resources/resource.h"
 #include "win/Com.h"
 
@@ -32,7 +30,7 @@ struct Gate
 std::wstring g_strLog;
 std::mutex g_mutex;
 std::condition_variable g_recorded;
-Gate g_removal, g_install; // the first removal step and the install step wait at these
+Gate g_removal, g_install, g_launch; // the first removal step, the install and the launch wait at these
 
 void Record(const std::wstring& strEvent)
 {
@@ -56,25 +54,31 @@ size_t Count(const std::wstring& strPrefix, size_t nAtLeast = 1)
     return count(strPrefix);
 }
 
+CUpdateRun* g_pRun = nullptr; // the run under test
+
 // In the order of UpdateSteps.
 const UpdateSteps kRecordingSteps = {
-    [](ProductList& list) {
-        Record(L"GetProductCode products=" + std::to_wstring(list.m_vecProducts.size()));
+    [] {
+        Record(L"GetProductCode");
         g_removal.Pass();
         return std::wstring(L"{CODE}");
     },
-    [](ProductList&) { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
-    [](ProductList&) { Record(L"RemoveEarlierVersions"); },
-    [](ProductList&) { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
-    [](ProductList&, const wchar_t* psz, const std::wstring& strCode) {
+    [] { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
+    [](const ProductList& list) {
+        Record(L"RemoveEarlierVersions products=" + std::to_wstring(list.m_vecProducts.size()));
+    },
+    [] { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
+    [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
+    [](const wchar_t* psz, const std::wstring& strCode) {
         Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
     },
-    [](ProductList&, const std::wstring& strPackage, const std::wstring& strDir) {
+    [](const std::wstring& strPackage, const std::wstring& strDir) {
         Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
         g_install.Pass();
     },
-    [](CLumetUpdateDlg& dlg) {
-        Record(L"Launch(" + dlg.m_strInstallDir + L") flags=" + std::to_wstring(dlg.m_bRemoving + dlg.m_bInstalling));
+    [](const std::wstring& strDir) {
+        Record(L"Launch(" + strDir + L") busy=" + std::to_wstring(g_pRun->IsBusy()));
+        g_launch.Pass();
     },
 };
 
@@ -103,14 +107,15 @@ protected:
     DialogTest() : m_steps(g_updateSteps, kRecordingSteps)
     {
         g_strLog.clear();
+        g_pRun = m_pRun.get();
         g_pMessageTable = new CMultiLanguage; // empty: a test loads what it shows
         g_pMessageTable->m_strLangCode = L"Enu";
-        m_pDlg->m_strPackagePath = L"C:\\Temp\\new.msi";
     }
     ~DialogTest() override
     {
         g_removal.Open();
         g_install.Open();
+        g_launch.Open();
         // A dialog that never ended has been reported: its thread keeps it.
         if (m_thread.joinable())
             WaitEnded() ? m_thread.join() : m_thread.detach();
@@ -121,7 +126,7 @@ protected:
     // Starts the dialog and waits until it has started its marquee.
     void Run()
     {
-        m_thread = std::thread([this, pDlg = m_pDlg] {
+        m_thread = std::thread([this, pRun = m_pRun, pDlg = m_pDlg] {
             CComInit com;
             m_dwThreadId = ::GetCurrentThreadId();
             const HHOOK hooks[] = {::SetWindowsHookExW(WH_CALLWNDPROC, &RecordSent, nullptr, m_dwThreadId),
@@ -132,7 +137,7 @@ protected:
             Record(L"Ended");
         });
         ASSERT_EQ(Count(L"SetMarquee(1,1000)"), 1u);
-        m_hWnd = m_pDlg->m_hWnd;
+        m_hWnd = m_pDlg->GetSafeHwnd();
     }
     bool WaitEnded() { return Count(L"Ended") == 1; }
     // True once every message posted to the window before has been taken from
@@ -157,7 +162,10 @@ protected:
 
     CComInit m_com;
     SeamOverride<UpdateSteps> m_steps;
-    std::shared_ptr<CLumetUpdateDlg> m_pDlg = std::make_shared<CLumetUpdateDlg>();
+    // Shared with the dialog's thread, which keeps them should the dialog
+    // never end.
+    std::shared_ptr<CUpdateRun> m_pRun = std::make_shared<CUpdateRun>(L"C:\\Temp\\new.msi");
+    std::shared_ptr<CLumetUpdateDlg> m_pDlg = std::make_shared<CLumetUpdateDlg>(*m_pRun);
     HWND m_hWnd = nullptr;
     DWORD m_dwThreadId = 0;
     std::thread m_thread;
@@ -174,15 +182,15 @@ TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
 {
     Run();
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(g_strLog, L"|SetMarquee(1,1000)|GetProductCode products=8|GetInstallLocation|RemoveEarlierVersions"
-                        L"|GetUninstallString|UninstallProduct(MsiExec.exe /I{CODE},{CODE})"
+    EXPECT_EQ(g_strLog, L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|RemoveEarlierVersions products=8"
+                        L"|RemoveLeftovers|GetUninstallString|UninstallProduct(MsiExec.exe /I{CODE},{CODE})"
                         L"|InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)|SetMarquee(0,0)|SetPos(0,0)"
-                        L"|Launch(D:\\Apps\\Vimo\\) flags=0|Ended");
+                        L"|Launch(D:\\Apps\\Vimo\\) busy=0|Ended");
 }
 
 struct WindowCase
 {
-    bool bCloseFirst;     // a close accepted before the removal phase starts, then a WM_QUIT
+    bool bCloseAtLaunch;  // a close accepted while the application starts, then a WM_QUIT
     bool bDuringInstall;  // refused to the Escape key; else to the close button during removal
     bool bPressOk;        // else the end of the update must close the box
     const char* pszTable; // the message table
@@ -195,28 +203,16 @@ class WindowTest : public DialogTest, public ::testing::WithParamInterface<Windo
 TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdateCloses)
 {
     const WindowCase& c = GetParam();
-    ASSERT_TRUE(g_pMessageTable->LoadXmlBytes(c.pszTable, static_cast<int>(std::string(c.pszTable).size()), L""));
-    // Stored before the window exists, a thread object keeps the dialog from
-    // starting a removal thread of its own.
-    if (c.bCloseFirst)
-        m_pDlg->m_pRemoveThread = CWorkerThread::BeginSuspended(&RemoveThreadProc, m_pDlg.get());
+    ASSERT_TRUE(g_pMessageTable->m_document.LoadXmlBytes(c.pszTable, L""));
     Gate& gate = c.bDuringInstall ? g_install : g_removal;
     gate.Shut();
+    if (c.bCloseAtLaunch)
+        g_launch.Shut();
     Run();
     EXPECT_EQ(TextOf(::GetDlgItem(m_hWnd, IDC_STATUS)), c.pszStatus);
     EXPECT_EQ(TextOf(m_hWnd), L"Vimo Lumet");
-    EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(m_pDlg->m_hIcon));
-    EXPECT_TRUE(m_pDlg->m_hIcon && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
-    if (c.bCloseFirst)
-    {
-        ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
-        ASSERT_EQ(m_pDlg->m_evStop.Wait(60000), WAIT_OBJECT_0); // accepted: the guard waits
-        ::PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
-        ASSERT_EQ(Count(L"WM_QUIT"), 1u);
-        ASSERT_TRUE(Sync()); // the dialog has not ended on the quit
-        m_pDlg->m_pRemoveThread->Resume();
-        m_pDlg->m_evStart.SetEvent();
-    }
+    EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(m_pDlg->GetIcon()));
+    EXPECT_TRUE(m_pDlg->GetIcon() && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
     ASSERT_EQ(Count(c.bDuringInstall ? L"InstallPackage" : L"GetProductCode"), 1u);
     ::PostMessageW(m_hWnd, c.bDuringInstall ? WM_COMMAND : WM_CLOSE, IDCANCEL, 0);
     ASSERT_TRUE(Sync());
@@ -237,6 +233,20 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
         EXPECT_TRUE(Boxes().empty());
     }
     gate.Open();
+    if (c.bCloseAtLaunch)
+    {
+        // No phase runs while the application starts: the close is accepted,
+        // and the guard waits for the install thread, which still uses the
+        // window. A WM_QUIT meanwhile must not end the dialog under it.
+        ASSERT_EQ(Count(L"Launch"), 1u);
+        ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(Sync());
+        EXPECT_TRUE(Boxes().empty());
+        ::PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
+        ASSERT_EQ(Count(L"WM_QUIT"), 1u);
+        ASSERT_TRUE(Sync());
+        g_launch.Open();
+    }
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(Count(L"InstallPackage"), 1u);
     EXPECT_EQ(Count(L"Launch"), 1u);
@@ -253,8 +263,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, WindowTest,
                                         "[COMPANYNAME][COMPANYNAME]. [APPLICATION]</Enu></M></T>",
                                         L"Vimo LumetVimo Lumet of Vimo VimoVimo. Vimo Lumet", L""},
                              WindowCase{false, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
-                             WindowCase{true, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
-                             // The install phase's last messages to the progress bar reach a window
-                             // whose thread waits for that very worker.
+                             WindowCase{true, false, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
                              WindowCase{true, true, true, kTable, L"Update Vimo Lumet now", L"Not yet"}));
 }

@@ -47,8 +47,7 @@ TEST(FolderRemoverTest, OnlyStagedPathsAreHandedOverAndWhatCannotMoveStaysNamed)
     const size_t nPendingBefore = PendingDeletions().size();
     const LogCapture log;
 
-    EXPECT_EQ(CFolderRemover().DeleteFolderTree(folder / L"image"), CFolderRemover::kHandedOver);
-    EXPECT_EQ(CFolderRemover().DeleteFolderContents(folder.Path()), CFolderRemover::kNothingHandedOver);
+    EXPECT_TRUE(CFolderRemover().DeleteFolderContents(folder.Path()));
     for (const wchar_t* pszFile : gone)
         EXPECT_FALSE(Exists(folder / pszFile)) << Utf8(pszFile);
     for (const wchar_t* pszFile : kept)
@@ -61,18 +60,16 @@ TEST(FolderRemoverTest, OnlyStagedPathsAreHandedOverAndWhatCannotMoveStaysNamed)
     EXPECT_TRUE(added.size() == 2 && added[0].starts_with(added[1] + L"\\") &&
                 added[1].starts_with(std::wstring(sz) + L"\\Temp\\LumetUpdate-"))
         << "first handed over: " << Utf8(added.empty() ? L"nothing" : added[0]);
-    PSECURITY_DESCRIPTOR pSecurity = nullptr;
-    LPWSTR pszDacl = nullptr;
+    CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity;
+    CLocalMemory<LPWSTR> pszDacl;
     if (!added.empty() && ::GetNamedSecurityInfoW(added.back().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                  nullptr, nullptr, nullptr, nullptr, &pSecurity) == ERROR_SUCCESS)
-        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(pSecurity, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                               &pszDacl, nullptr);
+                                                  nullptr, nullptr, nullptr, nullptr, pSecurity.Put()) == ERROR_SUCCESS)
+        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(pSecurity.Get(), SDDL_REVISION_1,
+                                                               DACL_SECURITY_INFORMATION, pszDacl.Put(), nullptr);
     // SYSTEM and the administrators (Wine names them by the user's SID) only.
-    EXPECT_TRUE(pszDacl &&
-                std::regex_match(pszDacl, std::wregex(L"D:P?\\(A;OICI;FA;;;SY\\)\\(A;OICI;FA;;;[-A-Z0-9]+\\)")))
-        << Utf8(pszDacl ? pszDacl : L"no access list");
-    ::LocalFree(pszDacl);
-    ::LocalFree(pSecurity);
+    EXPECT_TRUE(pszDacl.IsValid() &&
+                std::regex_match(pszDacl.Get(), std::wregex(L"D:P?\\(A;OICI;FA;;;SY\\)\\(A;OICI;FA;;;[-A-Z0-9]+\\)")))
+        << Utf8(pszDacl.IsValid() ? pszDacl.Get() : L"no access list");
 
     ::FreeLibrary(hImage);
     std::error_code ec;
@@ -92,13 +89,13 @@ TEST(FolderRemoverTest, ProgramFilesAndDriveRootsAreRefusedUntouched)
     for (const wchar_t* pszFile : kept)
         WriteBytes(pszFile, "planted");
     const std::wstring strMissing = L"C:\\lumet-tests\\missing";
-    const std::pair<std::wstring, int> cases[] = {{L"C:\\Program Files\\", CFolderRemover::kRefused},
-                                                  {L"D:\\PROGRAM FILES (X86)\\", CFolderRemover::kRefused},
-                                                  {L"c:\\program files (x86)", CFolderRemover::kRefused},
-                                                  {L"D:\\", CFolderRemover::kRefused},
-                                                  {strMissing, CFolderRemover::kNothingHandedOver}};
-    for (const auto& [strFolder, nResult] : cases)
-        EXPECT_EQ(CFolderRemover().DeleteFolderContents(strFolder), nResult) << Utf8(strFolder);
+    const std::pair<std::wstring, bool> cases[] = {{L"C:\\Program Files\\", false},
+                                                   {L"D:\\PROGRAM FILES (X86)\\", false},
+                                                   {L"c:\\program files (x86)", false},
+                                                   {L"D:\\", false},
+                                                   {strMissing, true}};
+    for (const auto& [strFolder, bAccepted] : cases)
+        EXPECT_EQ(CFolderRemover().DeleteFolderContents(strFolder), bAccepted) << Utf8(strFolder);
     for (const wchar_t* pszFile : kept)
         EXPECT_TRUE(Exists(pszFile)) << Utf8(pszFile);
     EXPECT_FALSE(Exists(strMissing));
@@ -141,8 +138,8 @@ TEST(FolderRemoverTest, LinksAreNeverEntered)
         g_pfnNtCreateFile, &SwapThenOpen<PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG>);
 
     CFolderRemover remover;
-    EXPECT_EQ(remover.DeleteFolderContents(tree / L"planted"), CFolderRemover::kRefused);
-    EXPECT_EQ(remover.DeleteFolderContents(tree / L"planted\\inner"), CFolderRemover::kRefused);
+    EXPECT_FALSE(remover.DeleteFolderContents(tree / L"planted"));
+    EXPECT_FALSE(remover.DeleteFolderContents(tree / L"planted\\inner"));
     remover.DeleteFolderContents(tree.Path());
 
     EXPECT_TRUE(g_strSwapped.empty()) << "never opened the swapped folder";

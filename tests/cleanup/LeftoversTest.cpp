@@ -1,8 +1,8 @@
+#include "cleanup/Leftovers.h"
+
 #include "CleanupTestSupport.h"
 
-#include "installer/MyRegKey.h"
-#include "resources/ProductList.h"
-#include "win/Com.h"
+#include "win/MyRegKey.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -27,15 +27,13 @@ TEST(LeftoversTest, RecordsShortcutsEmptiesTheDataFolderAndDeletesTheUserKey)
     for (const wchar_t* pszKey : {L"Software\\Vimo\\Lumet", L"Software\\Vimo\\Lumet\\Recent", L"Software\\Vimo\\Keep"})
         ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
 
-    CComInit com;
-    ProductList list;
-    list.RemoveLeftovers();
+    const std::vector<std::wstring> found = RemoveLeftovers();
 
     // Desktops, the common start menu, then each profile's Programs and Startup folders.
     const std::vector<std::wstring> recorded = {
         L"c:\\users\\lumet-driver\\desktop\\vimolumet.lnk", commonMenu.strPath + L"\\vimolumet.lnk",
         strUserMenu + L"Vimo\\vimolumet help.lnk", strUserMenu + L"Startup\\Vimo\\vimolumet tray.lnk"};
-    EXPECT_EQ(list.m_vecFoundPaths, recorded);
+    EXPECT_EQ(found, recorded);
     EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
     EXPECT_NE(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), ERROR_SUCCESS);
     EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);

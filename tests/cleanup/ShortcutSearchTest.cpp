@@ -1,7 +1,6 @@
-#include "CleanupTestSupport.h"
+#include "cleanup/ShortcutSearch.h"
 
-#include "resources/ProductList.h"
-#include "win/Com.h"
+#include "CleanupTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -59,12 +58,7 @@ TEST(ShortcutSearchTest, DesktopsAndStartMenusOfEveryProfile)
     for (const std::wstring& strFolder : {std::wstring(L"\\Desktop\\"), strMenu + L"Vimo\\"})
         WriteBytes(dotProfile.strPath + strFolder + L"VimoLumet.lnk", "planted");
 
-    CComInit com;
-    ProductList desktops, menus;
-    desktops.FindDesktopShortcuts();
-    EXPECT_EQ(Sorted(desktops.m_vecFoundPaths), Sorted(desktop));
-
-    menus.FindStartMenuEntries();
-    EXPECT_EQ(Sorted(menus.m_vecFoundPaths), Sorted(programs)); // the order is the driver test's
+    EXPECT_EQ(Sorted(FindDesktopShortcuts()), Sorted(desktop));
+    EXPECT_EQ(Sorted(FindStartMenuEntries()), Sorted(programs)); // the order is the driver test's
 }
 }

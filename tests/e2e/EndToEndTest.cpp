@@ -2,7 +2,7 @@
 // Windows Installer packages, each case in a fresh Wine prefix.
 #include "TestSupport.h"
 
-#include "installer/MyRegKey.h"
+#include "win/MyRegKey.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

@@ -1,7 +1,8 @@
+#include "installer/InstallerRuns.h"
+
 #include "TestSupport.h"
 
 #include "installer/ProcessRunner.h"
-#include "resources/ProductList.h"
 
 #include <gtest/gtest.h>
 
@@ -60,11 +61,10 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         std::error_code ec;
         std::filesystem::remove_all(kLogFolder, ec);
         g_vecRun.clear();
-        ProductList list;
         if (c.pszFolder)
-            list.InstallPackage(c.pszArgument, c.pszFolder);
+            InstallPackage(c.pszArgument, c.pszFolder);
         else
-            list.UninstallProduct(c.pszArgument, strCode);
+            UninstallProduct(c.pszArgument, strCode);
         EXPECT_EQ(g_vecRun, c.vecRun);
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
     }

@@ -23,7 +23,7 @@ TEST_P(LaunchTest, StartsTheApplicationBelowTheInstallFolderAndLogsThePath)
     ASSERT_TRUE(::CopyFileW(FakeAppPath().c_str(), exe.c_str(), FALSE));
     LogCapture log;
 
-    LaunchInstalledApplication(folder / GetParam().installDir);
+    LaunchApplication(folder / GetParam().installDir);
 
     const std::optional<std::string> started = WaitForFile(exe + L".started");
     ASSERT_TRUE(started.has_value()) << "not started: " << Utf8(exe);

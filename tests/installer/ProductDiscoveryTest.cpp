@@ -1,6 +1,6 @@
-#include "TestSupport.h"
+#include "installer/ProductDiscovery.h"
 
-#include "resources/ProductList.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -54,10 +54,9 @@ TEST(ProductDiscoveryTest, ReadsTheProductCodeAndThenItsUninstallEntryWhenEachHa
         SetText(kUninstall + c.strCode, L"InstallLocation", c.strLocation);
         SetText(kUninstall + c.strCode, L"QuietUninstallString", L""); // empty: passed over
         SetText(kUninstall + c.strCode, L"UninstallString", L"MsiExec.exe /I" + c.strCode);
-        ProductList list;
-        EXPECT_EQ(list.GetProductCode(), c.bCodeKept ? c.strCode : L"");
-        EXPECT_EQ(list.GetInstallLocation(), c.bLocationKept ? c.strLocation : L"");
-        EXPECT_EQ(list.GetUninstallString(), c.bCodeKept ? L"MsiExec.exe /I" + c.strCode : L"");
+        EXPECT_EQ(GetProductCode(), c.bCodeKept ? c.strCode : L"");
+        EXPECT_EQ(GetInstallLocation(), c.bLocationKept ? c.strLocation : L"");
+        EXPECT_EQ(GetUninstallString(), c.bCodeKept ? L"MsiExec.exe /I" + c.strCode : L"");
         ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + c.strCode).c_str());
     }
 
@@ -65,7 +64,7 @@ TEST(ProductDiscoveryTest, ReadsTheProductCodeAndThenItsUninstallEntryWhenEachHa
     SetText(kMakerKey, L"ProductCode", kCode);
     SetText(kUninstall + kCode, L"QuietUninstallString", L"uninst.exe /S");
     SetText(kUninstall + kCode, L"UninstallString", L"MsiExec.exe /I{X}");
-    EXPECT_EQ(ProductList().GetUninstallString(), L"uninst.exe /S");
+    EXPECT_EQ(GetUninstallString(), L"uninst.exe /S");
 
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + kCode).c_str());
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kMakerRoot.c_str());

@@ -18,7 +18,7 @@ TEST_F(LogTest, HoldsExactlyTheUtf8OfWhatWasWrittenWhileOpen)
     const std::wstring path = m_folder / L"run.log";
     WriteBytes(path, "an earlier run's log of the same second");
     WriteLog(L"before");
-    ASSERT_NE(OpenLog(path.c_str()), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(OpenLog(path));
     WriteLog(L"Run Lumet\r\n");
     WriteLog(L"");
     WriteLog(L"C:\\Gr\u00fc\u00dfe\\\u65e5\\\U0001F600.exe");
@@ -30,13 +30,14 @@ TEST_F(LogTest, HoldsExactlyTheUtf8OfWhatWasWrittenWhileOpen)
 
 TEST_F(LogTest, SecondOpenNeitherPrunesNorCreates)
 {
-    const HANDLE hFirst = OpenLog((m_folder / L"first.log").c_str());
-    ASSERT_NE(hFirst, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(OpenLog(m_folder / L"first.log"));
+    const HANDLE hFirst = g_hLogFile.Get();
     ScratchFolder other(L"other");
     WriteBytes(other / L"old.log", "old");
     SetLastWriteTime(other / L"old.log", MakeSystemTime(2001, 1, 1));
 
-    EXPECT_EQ(OpenLog((other / L"second.log").c_str()), hFirst);
+    EXPECT_TRUE(OpenLog(other / L"second.log"));
+    EXPECT_EQ(g_hLogFile.Get(), hFirst);
     EXPECT_FALSE(Exists(other / L"second.log"));
     EXPECT_TRUE(Exists(other / L"old.log"));
 }
@@ -71,7 +72,7 @@ TEST_F(LogTest, NothingIsPrunedOrWrittenThroughALinkInTheLogFolderChain)
         ASSERT_TRUE(MakeFolderLink(strLink, victim.Path()));
 
         const std::wstring path = MakeLogFilePathIn(appData.Path());
-        EXPECT_EQ(OpenLog(path.c_str()), INVALID_HANDLE_VALUE) << Utf8(pszLinked);
+        EXPECT_FALSE(OpenLog(path)) << Utf8(pszLinked);
         EXPECT_TRUE(Exists(victim / pszOld)) << Utf8(pszLinked);
         EXPECT_FALSE(Exists(path)) << Utf8(pszLinked); // it would be in the victim folder
     }

@@ -27,11 +27,10 @@ class WalkTest : public ::testing::TestWithParam<WalkCase>
 TEST_P(WalkTest, FlattensByPositionNotByName)
 {
     CComInit com;
-    CMultiLanguage document;
-    const std::string xml = GetParam().xml;
-    EXPECT_TRUE(document.LoadXmlBytes(xml.data(), static_cast<int>(xml.size()), L"Load xml failed."));
+    CEmbeddedXml document;
+    EXPECT_TRUE(document.LoadXmlBytes(GetParam().xml, L"Load xml failed."));
     std::vector<std::wstring> got, expected;
-    for (const XmlItem& i : document.m_items)
+    for (const XmlItem& i : document.Items())
         got.push_back(std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName);
     for (const XmlItem& i : GetParam().items)
         expected.push_back(std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName);
@@ -54,9 +53,9 @@ TEST(WalkFailureTest, EmptyBytesAreLoggedAndLeaveNoItems)
 {
     CComInit com;
     LogCapture log;
-    CMultiLanguage document;
-    EXPECT_FALSE(document.LoadXmlBytes("", 0, L"Load xml failed."));
-    EXPECT_TRUE(document.m_items.empty());
+    CEmbeddedXml document;
+    EXPECT_FALSE(document.LoadXmlBytes("", L"Load xml failed."));
+    EXPECT_TRUE(document.Items().empty());
     EXPECT_EQ(log.Bytes(), "MultiByteToWideChar get length failed.Load xml failed.");
 }
 
@@ -88,10 +87,10 @@ TEST_P(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
     SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
     CMultiLanguage table;
     g_pMessageTable = &table;
-    const BOOL bLoaded = c.bLanguage ? CMultiLanguage::LoadLanguageResource() : table.LoadProductResource();
+    const bool bLoaded = c.bLanguage ? CMultiLanguage::LoadLanguageResource() : table.m_document.LoadProductResource();
     g_pMessageTable = nullptr;
     EXPECT_FALSE(bLoaded);
-    EXPECT_TRUE(table.m_items.empty());
+    EXPECT_TRUE(table.m_document.Items().empty());
     EXPECT_EQ(log.Bytes(), c.log);
 }
 

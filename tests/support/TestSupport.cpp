@@ -2,6 +2,8 @@
 
 #include "log/Log.h"
 #include "resources/resource.h"
+#include "win/SystemEntry.h"
+#include "win/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -41,8 +43,7 @@ std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), t
 std::string UnixPathOf(const std::wstring& strPath)
 {
     using PfnUnixName = char*(CDECL*)(LPCWSTR);
-    auto pfn = reinterpret_cast<PfnUnixName>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto pfn = SystemEntry<PfnUnixName>(L"kernel32.dll", "wine_get_unix_file_name");
     char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
     const std::string result = psz ? psz : "";
     ::HeapFree(::GetProcessHeap(), 0, psz);
@@ -129,7 +130,7 @@ FixedClock::FixedClock(const SYSTEMTIME& st) : SeamOverride(g_pfnGetSystemTime, 
 LogCapture::LogCapture() : m_folder(L"log"), m_strPath(m_folder / L"capture.log")
 {
     CloseLog();
-    EXPECT_NE(OpenLog(m_strPath.c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(OpenLog(m_strPath));
 }
 
 LogCapture::~LogCapture() { CloseLog(); }
@@ -139,11 +140,9 @@ std::string LogCapture::Bytes() const { return ReadBytes(m_strPath); }
 
 std::string Utf8(const std::wstring& text)
 {
-    const int n =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
+    std::string utf8;
+    WideToUtf8(text, utf8);
+    return utf8;
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()

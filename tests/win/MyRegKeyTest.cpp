@@ -1,4 +1,4 @@
-#include "installer/MyRegKey.h"
+#include "win/MyRegKey.h"
 
 #include "TestSupport.h"
 
@@ -21,7 +21,7 @@ struct Case
     std::wstring_view data;
     DWORD dwLaterType; // REG_NONE: unchanged between the two reads
     std::wstring_view later;
-    LONG lExpected;
+    DWORD dwExpected;
     const wchar_t* pszExpected; // null: the value as passed
 };
 const Case* g_pCase = nullptr; // cleared by the first read
@@ -68,7 +68,7 @@ TEST(MyRegKeyTest, QueryStringValueReadsStringsAndLeavesTheValueOnEveryError)
         CMyRegKey key;
         EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
         std::wstring value = L"as passed";
-        EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.lExpected);
+        EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.dwExpected);
         EXPECT_EQ(value, c.pszExpected ? c.pszExpected : L"as passed");
     }
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kTestKey.c_str());

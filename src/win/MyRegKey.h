@@ -1,39 +1,34 @@
 #pragma once
 
+#include "win/ScopedHandle.h"
+
 #include <windows.h>
 
 #include <string>
 
-// Owner of one registry key, opened for reading (the clean-up also opens
-// keys with the right to delete them). Result codes are Win32 error
-// codes, ERROR_SUCCESS (0) meaning success. A key that was opened is closed
+// Owner of one registry key that the program opened. Results are Win32
+// error codes, ERROR_SUCCESS meaning success. A key that was opened is closed
 // exactly once, by Close or by the destructor.
 class CMyRegKey
 {
 public:
-    CMyRegKey() = default;
-    virtual ~CMyRegKey();
-    CMyRegKey(const CMyRegKey&) = delete;
-    CMyRegKey& operator=(const CMyRegKey&) = delete;
-
-    // RegOpenKeyExW with KEY_READ and no registry-view flag: a key of the
-    // 32-bit view is addressed by naming WOW6432Node in the path. On failure
-    // the object holds no key. dwOptions REG_OPTION_OPEN_LINK opens a
+    // RegOpenKeyExW, by default with KEY_READ and no registry-view flag: a key
+    // of the 32-bit view is addressed by naming WOW6432Node in the path. On
+    // failure the object holds no key. dwOptions REG_OPTION_OPEN_LINK opens a
     // registry link itself instead of the key it points to.
-    LONG Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions = 0, REGSAM samDesired = KEY_READ);
-    void Close();
-    HKEY Get() const { return m_hKey; }
+    DWORD Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions = 0, REGSAM samDesired = KEY_READ);
+    void Close() { m_hKey.Close(); }
+    HKEY Get() const { return m_hKey.Get(); }
 
     // Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into value: its
     // characters up to the first NUL, or all of its whole characters when it
     // holds none. Other types give ERROR_INVALID_PARAMETER, a failed buffer
     // allocation ERROR_OUTOFMEMORY, a failed read the registry's own code.
     // The value is left exactly as it was passed on every nonzero result.
-    LONG QueryStringValue(const wchar_t* pszName, std::wstring& value);
+    DWORD QueryStringValue(const wchar_t* pszName, std::wstring& value) const;
 
 private:
-    HKEY m_hKey = nullptr;
-    int m_bOpen = 0;
+    CRegKeyHandle m_hKey;
 };
 
 // The value reader QueryStringValue goes through. Tests replace it to change a

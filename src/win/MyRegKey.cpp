@@ -1,31 +1,16 @@
-#include "installer/MyRegKey.h"
+#include "win/MyRegKey.h"
 
 #include <algorithm>
 #include <exception>
 
 PfnRegQueryValueExW g_pfnRegQueryValueExW = &::RegQueryValueExW;
 
-CMyRegKey::~CMyRegKey() { Close(); }
-
-LONG CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions, REGSAM samDesired)
+DWORD CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions, REGSAM samDesired)
 {
-    Close();
-    const LONG lResult = ::RegOpenKeyExW(hRoot, pszSubKey, dwOptions, samDesired, &m_hKey);
-    if (lResult == ERROR_SUCCESS)
-        m_bOpen = 1;
-    else
-        m_hKey = nullptr;
-    return lResult;
-}
-
-void CMyRegKey::Close()
-{
-    if (m_bOpen)
-    {
-        ::RegCloseKey(m_hKey);
-        m_hKey = nullptr;
-        m_bOpen = 0;
-    }
+    HKEY hKey = nullptr;
+    const LONG lResult = ::RegOpenKeyExW(hRoot, pszSubKey, dwOptions, samDesired, &hKey);
+    m_hKey.Reset(lResult == ERROR_SUCCESS ? hKey : nullptr);
+    return static_cast<DWORD>(lResult);
 }
 
 namespace
@@ -33,13 +18,13 @@ namespace
 bool IsStringType(DWORD dwType) { return dwType == REG_SZ || dwType == REG_EXPAND_SZ; }
 }
 
-LONG CMyRegKey::QueryStringValue(const wchar_t* pszName, std::wstring& value)
+DWORD CMyRegKey::QueryStringValue(const wchar_t* pszName, std::wstring& value) const
 {
     DWORD dwType = 0;
     DWORD cbData = 0;
-    LONG lResult = g_pfnRegQueryValueExW(m_hKey, pszName, nullptr, &dwType, nullptr, &cbData);
+    LONG lResult = g_pfnRegQueryValueExW(m_hKey.Get(), pszName, nullptr, &dwType, nullptr, &cbData);
     if (lResult != ERROR_SUCCESS)
-        return lResult;
+        return static_cast<DWORD>(lResult);
     if (!IsStringType(dwType))
         return ERROR_INVALID_PARAMETER;
 
@@ -59,9 +44,10 @@ LONG CMyRegKey::QueryStringValue(const wchar_t* pszName, std::wstring& value)
         return ERROR_OUTOFMEMORY;
     }
 
-    lResult = g_pfnRegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(text.data()), &cbData);
+    lResult =
+        g_pfnRegQueryValueExW(m_hKey.Get(), pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(text.data()), &cbData);
     if (lResult != ERROR_SUCCESS)
-        return lResult;
+        return static_cast<DWORD>(lResult);
     if (!IsStringType(dwType))
         return ERROR_INVALID_PARAMETER;
 

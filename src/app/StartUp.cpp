@@ -1,24 +1,24 @@
-#include "app/LumetUpdateApp.h"
+#include "app/StartUp.h"
 
 #include "app/LumetUpdateDlg.h"
+#include "app/UpdateRun.h"
 #include "log/Log.h"
 #include "resources/MultiLanguage.h"
+#include "win/Com.h"
+#include "win/ScopedHandle.h"
+#include "win/SystemEntry.h"
 
+#include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shellapi.h>
-
-CLumetUpdateApp theApp;
 
 // The program runs elevated, possibly from a downloads folder: a DLL loaded
 // by name later must come from the system folder, never from beside the exe.
 void RestrictDllSearchToSystemFolder()
 {
     using PfnSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-    // Looked up at run time: older systems lack it without an update.
-    auto pfn = reinterpret_cast<PfnSetDefaultDllDirectories>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (pfn)
+    // Older systems lack it without an update.
+    if (const auto pfn = SystemEntry<PfnSetDefaultDllDirectories>(L"kernel32.dll", "SetDefaultDllDirectories"))
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
@@ -27,9 +27,9 @@ namespace
 // Also against what an unelevated process can plant: junctions made by a user
 // without administrator rights are not followed (redirection trust), and
 // images are not loaded from remote shares, from files of low integrity, or
-// from beside the program in place of a system DLL. Looked up at run time and
-// failures ignored: older systems lack the function (Windows 7) or a policy,
-// and the update runs all the same without them.
+// from beside the program in place of a system DLL. Failures are ignored:
+// older systems lack the function (Windows 7) or a policy, and the update
+// runs all the same without them.
 void ApplyProcessMitigations()
 {
     // Policy numbers and flag bits of SetProcessMitigationPolicy, written out
@@ -41,8 +41,7 @@ void ApplyProcessMitigations()
     constexpr DWORD kNoRemoteImages = 0x1, kNoLowMandatoryLabelImages = 0x2, kPreferSystem32Images = 0x4;
     constexpr DWORD kEnforceRedirectionTrust = 0x1;
     using PfnSetProcessMitigationPolicy = BOOL(WINAPI*)(DWORD, PVOID, SIZE_T);
-    auto pfn = reinterpret_cast<PfnSetProcessMitigationPolicy>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy")));
+    const auto pfn = SystemEntry<PfnSetProcessMitigationPolicy>(L"kernel32.dll", "SetProcessMitigationPolicy");
     if (!pfn)
         return;
     DWORD dwRedirectionTrust = kEnforceRedirectionTrust;
@@ -50,23 +49,36 @@ void ApplyProcessMitigations()
     DWORD dwImageLoad = kNoRemoteImages | kNoLowMandatoryLabelImages | kPreferSystem32Images;
     pfn(kProcessImageLoadPolicy, &dwImageLoad, sizeof(dwImageLoad));
 }
+
+// The log of this run: open while it lives.
+class CRunLog
+{
+public:
+    CRunLog() { OpenLog(MakeLogFilePath()); } // without a log the program runs on
+    ~CRunLog() { CloseLog(); }
+    CRunLog(const CRunLog&) = delete;
+    CRunLog& operator=(const CRunLog&) = delete;
+};
+
+// g_pMessageTable points at the table while this lives.
+class CMessageTableScope
+{
+public:
+    explicit CMessageTableScope(CMultiLanguage& table) { g_pMessageTable = &table; }
+    ~CMessageTableScope() { g_pMessageTable = nullptr; }
+    CMessageTableScope(const CMessageTableScope&) = delete;
+    CMessageTableScope& operator=(const CMessageTableScope&) = delete;
+};
 }
 
 std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
 {
-    std::wstring strPath;
     int nArgs = 0;
-    LPWSTR* ppArgs = ::CommandLineToArgvW(pszCommandLine, &nArgs);
-    if (ppArgs)
-    {
-        if (nArgs > 1)
-            strPath = ppArgs[1];
-        ::LocalFree(static_cast<HLOCAL>(ppArgs));
-    }
-    return strPath;
+    const CLocalMemory<LPWSTR*> ppArgs(::CommandLineToArgvW(pszCommandLine, &nArgs));
+    return ppArgs.IsValid() && nArgs > 1 ? std::wstring(ppArgs.Get()[1]) : std::wstring();
 }
 
-BOOL CLumetUpdateApp::InitInstance()
+int RunLumetUpdate(const wchar_t* pszCommandLine)
 {
     RestrictDllSearchToSystemFolder();
     ApplyProcessMitigations();
@@ -76,32 +88,18 @@ BOOL CLumetUpdateApp::InitInstance()
     icc.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&icc);
 
-    m_hrCom = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Made in this order and released in the reverse: the message table, the
+    // log, COM.
+    const CComInit com;
+    const CRunLog log;
+    CMultiLanguage table;
+    const CMessageTableScope tableScope(table);
+    CMultiLanguage::LoadLanguageResource();
 
-    // Without a log the program runs on; nothing is reported.
-    const std::wstring strLogPath = MakeLogFilePath();
-    OpenLog(strLogPath.c_str());
-
-    g_pMessageTable = new CMultiLanguage;
-    if (g_pMessageTable)
-        CMultiLanguage::LoadLanguageResource();
-
-    const std::wstring strPackagePath = GetPackagePathFromCommandLine(::GetCommandLineW());
-
+    CUpdateRun run(GetPackagePathFromCommandLine(pszCommandLine));
     {
-        CLumetUpdateDlg dlg;
-        dlg.m_strPackagePath = strPackagePath;
+        CLumetUpdateDlg dlg(run);
         dlg.DoModal();
     }
-    return FALSE;
-}
-
-int CLumetUpdateApp::ExitInstance()
-{
-    delete g_pMessageTable;
-    g_pMessageTable = nullptr;
-    CloseLog();
-    if (SUCCEEDED(m_hrCom))
-        ::CoUninitialize();
     return 0;
 }

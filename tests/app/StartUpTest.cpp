@@ -1,0 +1,68 @@
+#include "app/StartUp.h"
+
+#include "TestSupport.h"
+
+#include "app/UpdateRun.h"
+#include "log/Log.h"
+#include "resources/MultiLanguage.h"
+#include "resources/resource.h"
+#include "win/KnownFolders.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+namespace
+{
+TEST(StartUp, PackagePathIsTheFirstArgumentAfterTheProgram)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"\"C:\\Lumet Update\\LumetUpdate.exe\" \"C:\\My Packages\\new 5.msi\"", L"C:\\My Packages\\new 5.msi"},
+        {L"LumetUpdate.exe C:\\a.msi C:\\b.msi", L"C:\\a.msi"},
+        {L"LumetUpdate.exe   new.msi  ", L"new.msi"},
+        {L"LumetUpdate.exe \"\" C:\\b.msi", L""},
+        {L"LumetUpdate.exe", L""},
+    };
+    for (const auto& [pszCommandLine, pszPackage] : cases)
+        EXPECT_EQ(GetPackagePathFromCommandLine(pszCommandLine), pszPackage);
+}
+
+// What the install step saw of the process that start-up prepared.
+std::wstring g_strSeen;
+
+const UpdateSteps kQuietSteps = {
+    [] { return std::wstring(); },
+    [] { return std::wstring(); },
+    [](const ProductList&) {},
+    [] { return std::vector<std::wstring>(); },
+    [] { return std::wstring(); },
+    [](const wchar_t*, const std::wstring&) {},
+    [](const std::wstring& strPackage, const std::wstring&) {
+        WriteLog(L"installing " + strPackage);
+        g_strSeen = strPackage + L"|" + CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
+    },
+    [](const std::wstring&) {},
+};
+
+// The whole of start-up and shutdown, as the program runs them, around an
+// update whose steps only look.
+TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
+{
+    // Found in the program's folder when that is searched...
+    HMODULE hBeside = ::LoadLibraryExW(L"lumet_beside.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+    ASSERT_NE(hBeside, nullptr);
+    ::FreeLibrary(hBeside);
+    const SeamOverride<UpdateSteps> steps(g_updateSteps, kQuietSteps);
+    FixedClock clock(MakeSystemTime(2024, 2, 29, 23, 59, 58));
+
+    EXPECT_EQ(RunLumetUpdate(L"LumetUpdate.exe \"C:\\Temp dir\\new.msi\" ignored"), 0);
+
+    EXPECT_EQ(g_strSeen, L"C:\\Temp dir\\new.msi|Update [APPLICATION] in progress, please wait.");
+    EXPECT_EQ(g_pMessageTable, nullptr);
+    EXPECT_FALSE(g_hLogFile.IsValid());
+    EXPECT_EQ(
+        ReadBytes(GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20240229_235958.log"),
+        "installing C:\\Temp dir\\new.msi");
+    // ...but not by its bare name once start-up has narrowed the search.
+    EXPECT_EQ(::LoadLibraryW(L"lumet_beside.dll"), nullptr);
+}
+}

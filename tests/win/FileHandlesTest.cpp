@@ -1,0 +1,107 @@
+#include "win/FileHandles.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+TEST(FileHandlesTest, OnlyNameSurrogatesAndReservedTagsAreLinks)
+{
+    const struct
+    {
+        DWORD dwAttributes, dwTag;
+        bool bLink;
+    } cases[] = {
+        {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_MOUNT_POINT, true},
+        {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK, true},
+        {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0, true}, // as Wine shows a Unix link
+        {FILE_ATTRIBUTE_REPARSE_POINT, 2, true},
+        {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_DEDUP, false},
+        {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0x9000001A, false}, // a cloud placeholder
+        {FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT, false},                // a tag without the attribute
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsLinkReparsePoint(c.dwAttributes, c.dwTag), c.bLink) << std::hex << c.dwAttributes << " " << c.dwTag;
+}
+
+// What was listed is what is opened: an entry that is a link, or that was
+// replaced between the listing and the opening, is never opened as what it
+// now points to.
+TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
+{
+    ScratchFolder folder(L"handles"), victim(L"handles-victim");
+    WriteBytes(victim / L"precious.dat", "victim");
+    WriteBytes(victim / L"other.dat", "planted");
+    for (const wchar_t* pszFile : {L"file.dat", L"replaced.dat", L"gone.dat"})
+        WriteBytes(folder / pszFile, "listed");
+    MakeFolders(folder / L"folder");
+    MakeFolders(folder / L"swapped");
+    ASSERT_TRUE(MakeFolderLink(folder / L"planted", victim.Path()));
+
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
+    std::vector<CFolderEntry> vecEntries;
+    ASSERT_TRUE(ListFolder(hFolder.Get(), vecEntries));
+    ASSERT_EQ(vecEntries.size(), 6u);
+
+    // Done after the listing, as another user could do it.
+    ASSERT_TRUE(
+        ::MoveFileExW((victim / L"other.dat").c_str(), (folder / L"replaced.dat").c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(::DeleteFileW((folder / L"gone.dat").c_str()));
+    ASSERT_TRUE(::MoveFileW((folder / L"swapped").c_str(), (folder / L"away").c_str()));
+    ASSERT_TRUE(MakeFolderLink(folder / L"swapped", victim.Path()));
+
+    const std::pair<const wchar_t*, std::vector<EEntryKind>> expected[] = {
+        {L"file.dat", {EEntryKind::File}},
+        {L"folder", {EEntryKind::Folder}},
+        {L"replaced.dat", {EEntryKind::Changed}},
+        {L"gone.dat", {EEntryKind::Unopened}},
+        // Windows opens a link as itself, Wine opens its target: either way
+        // no handle is kept on what it points to.
+        {L"swapped", {EEntryKind::Changed, EEntryKind::Link}},
+        {L"planted", {EEntryKind::Link}},
+    };
+    for (const auto& [pszName, vecKinds] : expected)
+    {
+        SCOPED_TRACE(Utf8(pszName));
+        const auto it = std::find_if(vecEntries.begin(), vecEntries.end(),
+                                     [&](const CFolderEntry& entry) { return entry.strName == pszName; });
+        ASSERT_NE(it, vecEntries.end());
+        const COpenedEntry opened = OpenEntry(hFolder.Get(), *it, DELETE);
+        EXPECT_NE(std::find(vecKinds.begin(), vecKinds.end(), opened.eKind), vecKinds.end());
+        const bool bOwnKind = opened.eKind == EEntryKind::File || opened.eKind == EEntryKind::Folder;
+        EXPECT_EQ(opened.h.IsValid(), bOwnKind || (opened.eKind == EEntryKind::Link &&
+                                                   IsLinkReparsePoint(opened.dwAttributes, IO_REPARSE_TAG_SYMLINK)));
+    }
+    EXPECT_EQ(ReadBytes(victim / L"precious.dat"), "victim");
+}
+
+// A read-only file goes only when asked to, whichever disposition the
+// platform has (Wine has only the plain one, so the attribute is cleared
+// through the handle first); refused, it keeps its attribute.
+TEST(FileHandlesTest, ReadOnlyFilesAreDeletedOnlyWhenAskedTo)
+{
+    ScratchFolder folder(L"handles-readonly");
+    for (const bool bEvenReadOnly : {false, true})
+    {
+        const std::wstring strFile = folder / (bEvenReadOnly ? L"asked.dat" : L"kept.dat");
+        WriteBytes(strFile, "read-only");
+        ASSERT_TRUE(::SetFileAttributesW(strFile.c_str(), FILE_ATTRIBUTE_READONLY));
+        EFolderChain eChain;
+        const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
+        CFolderEntry entry;
+        ASSERT_TRUE(FindEntry(hFolder.Get(), strFile.substr(strFile.rfind(L'\\') + 1), entry));
+        {
+            const COpenedEntry opened = OpenEntry(hFolder.Get(), entry, DELETE | FILE_WRITE_ATTRIBUTES);
+            ASSERT_EQ(opened.eKind, EEntryKind::File);
+            EXPECT_EQ(DeleteByHandle(opened.h.Get(), opened.dwAttributes, bEvenReadOnly) == ERROR_SUCCESS,
+                      bEvenReadOnly);
+        }
+        const DWORD dwAttributes = ::GetFileAttributesW(strFile.c_str());
+        EXPECT_EQ(dwAttributes == INVALID_FILE_ATTRIBUTES, bEvenReadOnly);
+        EXPECT_TRUE(bEvenReadOnly || (dwAttributes & FILE_ATTRIBUTE_READONLY));
+        ::SetFileAttributesW(strFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+}
