@@ -1,5 +1,6 @@
 #!/bin/sh
-# Set-up, formatting, both builds, static analysis and every test.
+# Set-up, the layer check, formatting, both builds, static analysis and every
+# test.
 #
 # The shipping build (Clang 19 + lld 19) goes to build/; a second build with
 # GCC 12 goes to build-gcc/. Both build warning-free with warnings as errors,
@@ -17,6 +18,9 @@ step() { printf '\n=== %s\n' "$*"; }
 jobs=${CTEST_PARALLEL_LEVEL:-2}
 
 . scripts/lib/configure.sh
+
+step "Layers: every include in src/ goes to a lower floor"
+./scripts/check-layers.sh
 
 step "Formatting (clang-format-19)"
 find src tests -name '*.cpp' -o -name '*.h' | sort | xargs clang-format-19 --dry-run -Werror

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <utility>
 
-constexpr wchar_t g_strProductName[] = L"Vimo Lumet";
-constexpr wchar_t g_strAppToken[] = L"[APPLICATION]";
-constexpr wchar_t g_strCompanyToken[] = L"[COMPANYNAME]";
-constexpr wchar_t g_strCompanyName[] = L"Vimo";
+const wchar_t g_strProductName[] = L"Vimo Lumet";
+const wchar_t g_strAppToken[] = L"[APPLICATION]";
+const wchar_t g_strCompanyToken[] = L"[COMPANYNAME]";
+const wchar_t g_strCompanyName[] = L"Vimo";
 
 namespace
 {
