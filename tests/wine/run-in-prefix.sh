@@ -9,7 +9,8 @@
 # the program's environment, e.g. LC_ALL for another system language.
 set -u
 
-root=$1
+mkdir -p "$1"
+root=$(cd "$1" && pwd)
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 WINE=${WINE:-/usr/lib/wine/wine64}
