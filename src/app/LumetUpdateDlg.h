@@ -20,8 +20,6 @@ class CLumetUpdateDlg : public CDialogBase
 public:
     explicit CLumetUpdateDlg(CUpdateRun& run);
 
-    HICON GetIcon() const { return m_hIcon; }
-
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;

@@ -18,8 +18,6 @@ public:
     // window could not be made.
     INT_PTR DoModal(HWND hParent = nullptr);
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
-
 protected:
     // The system's dialog procedure contract: TRUE lets it set the focus.
     virtual BOOL OnInitDialog() { return TRUE; }

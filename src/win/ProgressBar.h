@@ -8,7 +8,6 @@ class CProgressBar
 {
 public:
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
-    HWND Get() const { return m_hWnd; }
 
     // Sent, not posted: from a worker thread these wait until the window's
     // thread has handled them.

@@ -82,9 +82,13 @@ const UpdateSteps kRecordingSteps = {
     },
 };
 
+HWND g_hDialog = nullptr; // the window under test, as its first message shows it
+
 LRESULT CALLBACK RecordSent(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* p = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION && p->message == WM_INITDIALOG)
+        g_hDialog = p->hwnd;
     if (nCode == HC_ACTION && (p->message == PBM_SETMARQUEE || p->message == PBM_SETPOS))
         Record((p->message == PBM_SETPOS ? L"SetPos(" : L"SetMarquee(") + std::to_wstring(p->wParam) + L"," +
                std::to_wstring(p->lParam) + L")");
@@ -137,7 +141,7 @@ protected:
             Record(L"Ended");
         });
         ASSERT_EQ(Count(L"SetMarquee(1,1000)"), 1u);
-        m_hWnd = m_pDlg->GetSafeHwnd();
+        m_hWnd = g_hDialog;
     }
     bool WaitEnded() { return Count(L"Ended") == 1; }
     // True once every message posted to the window before has been taken from
@@ -211,8 +215,9 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
     Run();
     EXPECT_EQ(TextOf(::GetDlgItem(m_hWnd, IDC_STATUS)), c.pszStatus);
     EXPECT_EQ(TextOf(m_hWnd), L"Vimo Lumet");
-    EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(m_pDlg->GetIcon()));
-    EXPECT_TRUE(m_pDlg->GetIcon() && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
+    const HICON hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME)); // shared: the same
+    EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(hIcon));
+    EXPECT_TRUE(hIcon && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
     ASSERT_EQ(Count(c.bDuringInstall ? L"InstallPackage" : L"GetProductCode"), 1u);
     ::PostMessageW(m_hWnd, c.bDuringInstall ? WM_COMMAND : WM_CLOSE, IDCANCEL, 0);
     ASSERT_TRUE(Sync());
