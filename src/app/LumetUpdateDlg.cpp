@@ -119,13 +119,22 @@ void CLumetUpdateDlg::OnClose()
         const std::wstring strWarning = CMultiLanguage::GetMessageText(IDS_STRING_WARNING);
         ::MessageBoxW(m_hWnd, strWarning.c_str(), g_strProductName, MB_OK);
         m_bWarningShown = false;
+        if (std::exchange(m_bCloseAfterBox, false))
+            OnClose();
         return;
     }
 
-    // No phase runs, so an open refusal box no longer tells the truth: it is
-    // closed here, and its message loop, further down this thread's stack,
-    // ends when this handler returns to it.
-    CloseRefusalBox();
+    // The update is over, so an open refusal box no longer tells the truth:
+    // it is closed, and this request is taken up where the box was opened,
+    // once MessageBoxW has returned. Waiting for the workers here, inside the
+    // box's message loop, would keep the closed box, hidden, for as long as
+    // the wait lasts.
+    if (m_bWarningShown)
+    {
+        CloseRefusalBox();
+        m_bCloseAfterBox = true;
+        return;
+    }
 
     // A guard that accepted a close earlier is still waiting further down this
     // thread's stack; it ends the dialog when the workers have ended.
@@ -133,7 +142,8 @@ void CLumetUpdateDlg::OnClose()
         return;
     m_bClosing = true;
     // The workers use the window until they end. The removal thread's
-    // hand-over may still start the install phase while this waits, so the
+    // hand-over may still start the install phase while this waits (when
+    // the run could not start the removal at all, nothing waits), so the
     // install thread is looked at only afterwards.
     std::optional<int> nQuitCode;
     if (const HANDLE hThread = m_run.RemoveThread())

@@ -35,6 +35,7 @@ private:
 
     CUpdateRun& m_run;
     HICON m_hIcon = nullptr;
-    bool m_bClosing = false;      // the close guard is waiting for the workers
-    bool m_bWarningShown = false; // the refusal box is on screen
+    bool m_bClosing = false;       // the close guard is waiting for the workers
+    bool m_bWarningShown = false;  // the refusal box is on screen
+    bool m_bCloseAfterBox = false; // a close accepted while it was, for when it has gone
 };

@@ -58,7 +58,8 @@ public:
     void StartRemoveThread(HWND hWnd, HWND hProgress);
     void StartInstallThread();
 
-    // Whether a phase runs now.
+    // Whether the update runs: from the start of the removal phase to the end
+    // of the install phase, the hand-over between them included.
     bool IsBusy() const { return m_bRemoving != 0 || m_bInstalling != 0; }
 
     // The worker threads started so far, null where not.
@@ -77,8 +78,8 @@ private:
     // Written by the removal phase before it posts WM_REMOVAL_DONE, read by
     // the install phase, which that message starts.
     std::wstring m_strInstallDir;
-    std::atomic<int32_t> m_bRemoving{0};   // written by the removal thread, read by the window's
-    std::atomic<int32_t> m_bInstalling{0}; // written by the install thread, read by the window's
+    std::atomic<int32_t> m_bRemoving{0};   // set and cleared by the window's thread
+    std::atomic<int32_t> m_bInstalling{0}; // set by the window's thread, cleared by the install thread
     std::unique_ptr<CWorkerThread> m_pRemoveThread;
     std::unique_ptr<CWorkerThread> m_pInstallThread;
 };

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace
 {
@@ -55,6 +56,10 @@ size_t Count(const std::wstring& strPrefix, size_t nAtLeast = 1)
 }
 
 CUpdateRun* g_pRun = nullptr; // the run under test
+HWND g_hDialog = nullptr;     // the window under test, as its first message shows it
+// The last removal step asks the window to close, and the window takes that
+// request only once the removal thread has ended: between the phases.
+bool g_bCloseAtHandOver = false;
 
 // In the order of UpdateSteps.
 const UpdateSteps kRecordingSteps = {
@@ -71,6 +76,8 @@ const UpdateSteps kRecordingSteps = {
     [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
     [](const wchar_t* psz, const std::wstring& strCode) {
         Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
+        if (g_bCloseAtHandOver)
+            ::PostMessageW(g_hDialog, WM_CLOSE, 0, 0);
     },
     [](const std::wstring& strPackage, const std::wstring& strDir) {
         Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
@@ -81,8 +88,6 @@ const UpdateSteps kRecordingSteps = {
         g_launch.Pass();
     },
 };
-
-HWND g_hDialog = nullptr; // the window under test, as its first message shows it
 
 LRESULT CALLBACK RecordSent(int nCode, WPARAM wParam, LPARAM lParam)
 {
@@ -100,6 +105,8 @@ LRESULT CALLBACK RecordTaken(int nCode, WPARAM wParam, LPARAM lParam)
     const UINT uMsg = reinterpret_cast<const MSG*>(lParam)->message;
     if (nCode == HC_ACTION && wParam == PM_REMOVE && (uMsg == WM_APP || uMsg == WM_QUIT))
         Record(uMsg == WM_APP ? L"WM_APP" : L"WM_QUIT");
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && uMsg == WM_CLOSE && std::exchange(g_bCloseAtHandOver, false))
+        ::WaitForSingleObject(g_pRun->RemoveThread(), 60000);
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
@@ -189,13 +196,23 @@ TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
     EXPECT_EQ(g_strLog, L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|RemoveEarlierVersions products=8"
                         L"|RemoveLeftovers|GetUninstallString|UninstallProduct(MsiExec.exe /I{CODE},{CODE})"
                         L"|InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)|SetMarquee(0,0)|SetPos(0,0)"
-                        L"|Launch(D:\\Apps\\Vimo\\) busy=0|Ended");
+                        L"|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
 }
+
+// When a close is requested: during the removal, between the phases, during
+// the install, or while the application starts.
+enum class EWhen
+{
+    Removal,
+    HandOver,
+    Install,
+    Launch,
+};
 
 struct WindowCase
 {
-    bool bCloseAtLaunch;  // a close accepted while the application starts, then a WM_QUIT
-    bool bDuringInstall;  // refused to the Escape key; else to the close button during removal
+    EWhen eWhen;
+    bool bEscape;         // the Escape key, else the close button
     bool bPressOk;        // else the end of the update must close the box
     const char* pszTable; // the message table
     const wchar_t *pszStatus, *pszWarning;
@@ -208,26 +225,30 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
 {
     const WindowCase& c = GetParam();
     ASSERT_TRUE(g_pMessageTable->m_document.LoadXmlBytes(c.pszTable, L""));
-    Gate& gate = c.bDuringInstall ? g_install : g_removal;
+    Gate& gate = c.eWhen == EWhen::Removal ? g_removal : c.eWhen == EWhen::Launch ? g_launch : g_install;
     gate.Shut();
-    if (c.bCloseAtLaunch)
-        g_launch.Shut();
+    g_bCloseAtHandOver = c.eWhen == EWhen::HandOver;
     Run();
     EXPECT_EQ(TextOf(::GetDlgItem(m_hWnd, IDC_STATUS)), c.pszStatus);
     EXPECT_EQ(TextOf(m_hWnd), L"Vimo Lumet");
     const HICON hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME)); // shared: the same
     EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(hIcon));
     EXPECT_TRUE(hIcon && ::GetWindowLongPtrW(::GetDlgItem(m_hWnd, IDC_PROGRESS), GWL_STYLE) & PBS_MARQUEE);
-    ASSERT_EQ(Count(c.bDuringInstall ? L"InstallPackage" : L"GetProductCode"), 1u);
-    ::PostMessageW(m_hWnd, c.bDuringInstall ? WM_COMMAND : WM_CLOSE, IDCANCEL, 0);
+    ASSERT_EQ(Count(c.eWhen == EWhen::Removal  ? L"GetProductCode"
+                    : c.eWhen == EWhen::Launch ? L"Launch"
+                                               : L"InstallPackage"),
+              1u);
+    if (c.eWhen != EWhen::HandOver)
+        ::PostMessageW(m_hWnd, c.bEscape ? WM_COMMAND : WM_CLOSE, IDCANCEL, 0);
     ASSERT_TRUE(Sync());
     const std::vector<HWND> boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(TextOf(::GetDlgItem(boxes[0], 0xFFFF)), c.pszWarning);
-    EXPECT_TRUE(::GetDlgItem(boxes[0], IDOK) && !::GetDlgItem(boxes[0], IDCANCEL));
+    const HWND hOk = ::GetDlgItem(boxes[0], IDOK);
+    EXPECT_TRUE(hOk && ::IsWindowVisible(hOk) && ::IsWindowEnabled(hOk) && !::GetDlgItem(boxes[0], IDCANCEL));
     // A second close stacks no second box; a second hand-over starts no second install.
     ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
-    if (c.bDuringInstall)
+    if (c.eWhen != EWhen::Removal)
         ::PostMessageW(m_hWnd, WM_REMOVAL_DONE, 0, 0);
     ASSERT_TRUE(Sync());
     EXPECT_EQ(Boxes(), boxes);
@@ -238,23 +259,10 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
         EXPECT_TRUE(Boxes().empty());
     }
     gate.Open();
-    if (c.bCloseAtLaunch)
-    {
-        // No phase runs while the application starts: the close is accepted,
-        // and the guard waits for the install thread, which still uses the
-        // window. A WM_QUIT meanwhile must not end the dialog under it.
-        ASSERT_EQ(Count(L"Launch"), 1u);
-        ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(Sync());
-        EXPECT_TRUE(Boxes().empty());
-        ::PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
-        ASSERT_EQ(Count(L"WM_QUIT"), 1u);
-        ASSERT_TRUE(Sync());
-        g_launch.Open();
-    }
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(Count(L"InstallPackage"), 1u);
     EXPECT_EQ(Count(L"Launch"), 1u);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 const char kTable[] = "<T><M ID='a' Value='131'><Enu>Update [APPLICATION] now</Enu></M>"
@@ -263,11 +271,12 @@ const char kTable[] = "<T><M ID='a' Value='131'><Enu>Update [APPLICATION] now</E
 INSTANTIATE_TEST_SUITE_P(Cases, WindowTest,
                          ::testing::Values(
                              // Each placeholder more than once, also back to back; no warning text.
-                             WindowCase{false, false, true,
+                             WindowCase{EWhen::Removal, false, true,
                                         "<T><M ID='x' Value='131'><Enu>[APPLICATION][APPLICATION] of [COMPANYNAME] "
                                         "[COMPANYNAME][COMPANYNAME]. [APPLICATION]</Enu></M></T>",
                                         L"Vimo LumetVimo Lumet of Vimo VimoVimo. Vimo Lumet", L""},
-                             WindowCase{false, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
-                             WindowCase{true, false, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
-                             WindowCase{true, true, true, kTable, L"Update Vimo Lumet now", L"Not yet"}));
+                             WindowCase{EWhen::HandOver, false, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
+                             WindowCase{EWhen::Install, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"},
+                             WindowCase{EWhen::Launch, false, true, kTable, L"Update Vimo Lumet now", L"Not yet"},
+                             WindowCase{EWhen::Launch, true, false, kTable, L"Update Vimo Lumet now", L"Not yet"}));
 }
