@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 #include "win/FileHandles.h"
+#include "win/FolderWalk.h"
 #include "win/Text.h"
 
 #include <windows.h>
@@ -120,54 +121,57 @@ private:
     bool m_bTried = false;
 };
 
-bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarked, CStagingFolder& staging);
-
-// Removes one listed entry of hFolder, whose path is strPath. True when
-// something stayed: the entry, or something below it.
-bool RemoveEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, bool bKeepMarked,
-                 CStagingFolder& staging)
+// Removes everything below one folder. The updater's own log files stay
+// below its sub-folders (files directly inside it go whatever their names).
+class CRemoval : public CFolderWalk
 {
-    if (bKeepMarked && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        strPath.find(kLogMarker) != std::wstring::npos)
-        return true; // the updater's own log files stay
+public:
+    explicit CRemoval(CStagingFolder& staging) : m_staging(staging) {}
 
-    COpenedEntry opened = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
-    if (!opened.h.IsValid())
+protected:
+    CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, size_t nDepth) override
     {
-        NoteLeftInPlace(strPath);
+        CStep step;
+        if (nDepth > 1 && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            strPath.find(kLogMarker) != std::wstring::npos)
+        {
+            step.bStays = true; // the updater's own log files stay
+            return step;
+        }
+        // Deleting needs nothing more than DELETE; the rights to list a
+        // folder come with entering it.
+        step.opened = OpenEntry(hFolder, entry, DELETE);
+        if (!step.opened.h.IsValid())
+        {
+            NoteLeftInPlace(strPath);
+            step.bStays = true;
+        }
+        else if (step.opened.eKind == EEntryKind::Folder)
+            step.bEnter = true;
+        else if (DeleteEntry(hFolder, entry, step.opened) != ERROR_SUCCESS)
+            // A link is never handed over: at restart it might be followed.
+            step.bStays = step.opened.eKind == EEntryKind::Link || !m_staging.HandOver(step.opened.h.Get());
+        if (step.bStays && step.opened.h.IsValid())
+            NoteLeftInPlace(strPath);
+        return step;
+    }
+
+    bool OnFolderWalked(COpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) override
+    {
+        if (DeleteByHandle(opened.h.Get(), opened.dwAttributes, true) == ERROR_SUCCESS)
+            return false;
+        // Folders are never handed over; one that stays only because
+        // something in it stays is not named again.
+        if (!bInnerStays)
+            NoteLeftInPlace(strPath);
         return true;
     }
-    const bool bInnerStayed =
-        opened.eKind == EEntryKind::Folder && RemoveChildren(opened.h.Get(), strPath, true, staging);
-    if (DeleteByHandle(opened.h.Get(), opened.dwAttributes, true) == ERROR_SUCCESS)
-        return false;
-    if (bInnerStayed)
-        return true; // why is logged below it, or it holds the updater's logs
-    // A link is never handed over: at restart it might be followed.
-    if (opened.eKind != EEntryKind::Link && staging.HandOver(opened.h.Get()))
-        return false;
-    NoteLeftInPlace(strPath);
-    return true;
-}
 
-// Removes everything in the folder open as hFolder. True when something
-// stayed.
-bool RemoveChildren(HANDLE hFolder, const std::wstring& strPath, bool bKeepMarked, CStagingFolder& staging)
-{
-    std::vector<CFolderEntry> vecEntries;
-    bool bStayed = false;
-    if (!ListFolder(hFolder, vecEntries))
-    {
-        NoteLeftInPlace(strPath);
-        bStayed = true;
-    }
-    for (const CFolderEntry& entry : vecEntries)
-    {
-        if (RemoveEntry(hFolder, entry, strPath + L"\\" + entry.strName, bKeepMarked, staging))
-            bStayed = true;
-    }
-    return bStayed;
-}
+    void OnNotWalked(const std::wstring& strPath) override { NoteLeftInPlace(strPath); }
+
+private:
+    CStagingFolder& m_staging;
+};
 }
 
 bool CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
@@ -181,7 +185,7 @@ bool CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
     if (hFolder.IsValid())
     {
         CStagingFolder staging;
-        RemoveChildren(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)), false, staging);
+        CRemoval(staging).Walk(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)));
     }
     return true;
 }

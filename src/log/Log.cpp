@@ -10,7 +10,14 @@
 
 CHandle g_hLogFile;
 
-std::wstring MakeLogFilePath() { return MakeLogFilePathIn(GetShellFolder(CSIDL_LOCAL_APPDATA)); }
+std::wstring MakeLogFilePath()
+{
+    // The local application-data folder below the user's profile, whose
+    // place only administrators can set, rather than the per-user setting of
+    // that folder, which the user could point anywhere.
+    const std::wstring strProfile = GetShellFolder(CSIDL_PROFILE);
+    return MakeLogFilePathIn(strProfile.empty() ? strProfile : strProfile + L"\\AppData\\Local");
+}
 
 std::wstring MakeLogFilePathIn(const std::wstring& strAppData)
 {
@@ -43,24 +50,27 @@ bool OpenLog(const std::wstring& strPath)
     const CHandle hFolder = OpenFolderChain(strPath.substr(0, nSlash), 0, eChain);
     if (!hFolder.IsValid())
         return false;
-    // Pruning comes first, so this run's new file is never pruned.
-    PruneOldLogs(hFolder.Get());
-
     // Others may read the log while it is written, but not write or delete
-    // it. An existing file of that name is emptied; when the name holds a
-    // reparse point (a link), no log is opened.
+    // it. An existing file of that name is emptied, but not when the name
+    // holds a reparse point (a link) or a file that has other names too (a
+    // hard link, which older systems let a user make to a file they cannot
+    // write): then no log is opened.
     CHandle hLog;
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (OpenRelative(hFolder.Get(), std::wstring_view(strPath).substr(nSlash + 1), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, hLog) != ERROR_SUCCESS ||
-        !::GetFileInformationByHandleEx(hLog.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return false;
+    FILE_STANDARD_INFO standard = {};
     FILE_END_OF_FILE_INFO end = {};
-    if (!::SetFileInformationByHandle(hLog.Get(), FileEndOfFileInfo, &end, sizeof(end)))
-        return false;
-    g_hLogFile = std::move(hLog);
-    return true;
+    if (OpenRelative(hFolder.Get(), std::wstring_view(strPath).substr(nSlash + 1), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, hLog) == ERROR_SUCCESS &&
+        ::GetFileInformationByHandleEx(hLog.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        ::GetFileInformationByHandleEx(hLog.Get(), FileStandardInfo, &standard, sizeof(standard)) &&
+        standard.NumberOfLinks == 1 && ::SetFileInformationByHandle(hLog.Get(), FileEndOfFileInfo, &end, sizeof(end)))
+        g_hLogFile = std::move(hLog);
+
+    // Pruning comes after, so that what it cannot walk is logged; the new
+    // file is far too young to go.
+    PruneOldLogs(hFolder.Get(), strPath.substr(0, nSlash));
+    return g_hLogFile.IsValid();
 }
 
 void CloseLog() { g_hLogFile.Close(); }

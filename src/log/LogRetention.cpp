@@ -1,7 +1,9 @@
 #include "log/LogRetention.h"
 
+#include "log/Log.h"
 #include "win/Clock.h"
 #include "win/FileHandles.h"
+#include "win/FolderWalk.h"
 
 #include <ctime>
 #include <vector>
@@ -50,29 +52,42 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow)
     return nAgeDays > kMaxAgeDays;
 }
 
-void PruneOldLogs(HANDLE hFolder)
+namespace
 {
-    std::vector<CFolderEntry> vecEntries;
-    ListFolder(hFolder, vecEntries);
+// Deletes the old files below one folder; folders themselves stay.
+class CPrune : public CFolderWalk
+{
+public:
+    CPrune() { g_pfnGetSystemTime(&m_stNow); }
 
-    SYSTEMTIME stNow = {};
-    g_pfnGetSystemTime(&stNow);
-
-    for (const CFolderEntry& entry : vecEntries)
+protected:
+    CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring&, size_t) override
     {
+        CStep step;
         if (entry.strName[0] == L'.')
-            continue;
+            return step;
         if (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         {
-            const COpenedEntry opened = OpenEntry(hFolder, entry, 0);
-            if (opened.eKind == EEntryKind::Folder)
-                PruneOldLogs(opened.h.Get());
+            step.opened = OpenEntry(hFolder, entry, 0);
+            step.bEnter = step.opened.eKind == EEntryKind::Folder;
         }
-        else if (IsPrunable(entry.ftLastWrite, stNow))
+        else if (IsPrunable(entry.ftLastWrite, m_stNow))
         {
-            const COpenedEntry opened = OpenEntry(hFolder, entry, DELETE);
-            if (opened.eKind == EEntryKind::File)
-                DeleteByHandle(opened.h.Get(), opened.dwAttributes, false); // a file that stays is tried next run
+            step.opened = OpenEntry(hFolder, entry, DELETE);
+            if (step.opened.eKind == EEntryKind::File)
+                DeleteByHandle(step.opened.h.Get(), step.opened.dwAttributes,
+                               false); // one that stays is tried next run
         }
+        return step;
     }
+
+    bool OnFolderWalked(COpenedEntry&, const std::wstring&, bool) override { return true; }
+
+    void OnNotWalked(const std::wstring& strPath) override { WriteLog(L"Left in place: " + strPath + L"\r\n"); }
+
+private:
+    SYSTEMTIME m_stNow = {};
+};
 }
+
+void PruneOldLogs(HANDLE hFolder, const std::wstring& strPath) { CPrune().Walk(hFolder, strPath); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 // Seconds since the epoch of a UTC system time read as local calendar time,
 // as the C library's 64-bit mktime gives it. Years before 1900 give 0; a time
@@ -20,4 +21,7 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow);
 // handle. Names beginning with a full stop are neither deleted nor entered;
 // links are neither deleted nor entered, nor is an entry that changed since
 // the listing. Read-only and open files stay.
-void PruneOldLogs(HANDLE hFolder);
+// strPath is the folder's path, for the log: a folder too deep to walk is
+// named there as "Left in place: <path>\r\n" (so pruning comes after the
+// log has been opened).
+void PruneOldLogs(HANDLE hFolder, const std::wstring& strPath);

@@ -308,6 +308,17 @@ DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly)
     return dwError;
 }
 
+DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened)
+{
+    const DWORD dwError = DeleteByHandle(opened.h.Get(), opened.dwAttributes, true);
+    if (dwError == ERROR_SUCCESS || (opened.dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
+        return dwError;
+    const COpenedEntry again = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
+    if (again.eKind != opened.eKind || !again.h.IsValid())
+        return dwError;
+    return DeleteByHandle(again.h.Get(), again.dwAttributes, true);
+}
+
 DWORD MoveByHandle(HANDLE h, HANDLE hFolder, std::wstring_view name)
 {
     if (!g_pfnNtSetInformationFile)

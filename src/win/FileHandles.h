@@ -106,6 +106,12 @@ bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry);
 // are the attributes h reports.
 DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly);
 
+// Deletes a listed entry of hFolder that OpenEntry opened (with DELETE),
+// read-only files included. Only where the platform lacks the disposition
+// that ignores the read-only attribute is the entry opened once more, with
+// the right to clear that attribute, and checked against the listing again.
+DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened);
+
 // Moves what h is open on (opened with DELETE) into the folder hFolder under
 // name, which must not exist there yet. Only within one volume.
 DWORD MoveByHandle(HANDLE h, HANDLE hFolder, std::wstring_view name);

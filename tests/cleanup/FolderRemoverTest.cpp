@@ -3,6 +3,7 @@
 #include "CleanupTestSupport.h"
 
 #include "win/FileHandles.h"
+#include "win/FolderWalk.h"
 #include "win/ScopedHandle.h"
 
 #include <aclapi.h>
@@ -101,15 +102,38 @@ TEST(FolderRemoverTest, ProgramFilesAndDriveRootsAreRefusedUntouched)
     EXPECT_FALSE(Exists(strMissing));
 }
 
+// A tree deeper than the walk may go: what lies below the limit stays and is
+// named, everything above it goes as far as it can.
+TEST(FolderRemoverTest, WhatLiesBelowTheDepthLimitStaysNamed)
+{
+    ScratchFolder folder(L"remover-deep");
+    ASSERT_EQ(MakeDeepTree(folder / L"a", 4), 4u); // a\a\a\a\a\bottom.txt
+    WriteBytes(folder / L"a\\a\\top.txt", "planted");
+    const SeamOverride<size_t> limit(g_nMaxWalkDepth, 3);
+    const LogCapture log;
+
+    EXPECT_TRUE(CFolderRemover().DeleteFolderContents(folder.Path()));
+
+    EXPECT_FALSE(Exists(folder / L"a\\a\\top.txt"));
+    EXPECT_TRUE(Exists(folder / L"a\\a\\a\\a\\a\\bottom.txt"));
+    EXPECT_EQ(log.Bytes(), "Left in place: " + Utf8(folder / L"a\\a\\a\\a") + "\r\n");
+}
+
 // Turns the folder g_strSwapped into a link to g_strVictim when the removal,
 // having listed it, opens it.
 std::wstring g_strSwapped, g_strVictim;
 PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
+// The names of the entries opened to be deleted, with the attribute-writing
+// right or without.
+std::vector<std::pair<std::wstring, bool>> g_vecDeletionOpens;
 
 template <typename... Rest>
 NTSTATUS NTAPI SwapThenOpen(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, Rest... rest)
 {
     const UNICODE_STRING& name = *pAttributes->ObjectName;
+    if (access & DELETE)
+        g_vecDeletionOpens.emplace_back(std::wstring(name.Buffer, name.Length / 2),
+                                        (access & FILE_WRITE_ATTRIBUTES) != 0);
     if (!g_strSwapped.empty() && g_strSwapped.ends_with(L"\\" + std::wstring(name.Buffer, name.Length / 2)))
     {
         EXPECT_TRUE(::MoveFileW(g_strSwapped.c_str(), (g_strSwapped + L"-away").c_str()) &&
@@ -121,13 +145,18 @@ NTSTATUS NTAPI SwapThenOpen(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES p
 
 // Links planted where an ordinary user could plant them, to a folder
 // elsewhere: before the removal, and in place of a folder between its
-// listing and its opening.
-TEST(FolderRemoverTest, LinksAreNeverEntered)
+// listing and its opening. Every entry is opened for its deletion with no
+// more than deleting needs; only a read-only file, on a platform without the
+// disposition that ignores the attribute (Wine), is opened once more with
+// the right to clear it.
+TEST(FolderRemoverTest, LinksAreNeverEnteredAndEntriesAreOpenedForNoMoreThanDeleting)
 {
     ScratchFolder victim(L"victim");
     ScratchFolder tree(L"remover-links");
     WriteBytes(victim / L"inner\\precious.dat", "planted");
     WriteBytes(tree / L"sub\\a.txt", "planted");
+    WriteBytes(tree / L"sub\\read-only.dat", "planted");
+    ASSERT_TRUE(::SetFileAttributesW((tree / L"sub\\read-only.dat").c_str(), FILE_ATTRIBUTE_READONLY));
     WriteBytes(tree / L"swapped\\b.txt", "planted");
     ASSERT_TRUE(MakeFolderLink(tree / L"planted", victim.Path()));
     ASSERT_TRUE(MakeFolderLink(tree / L"sub\\planted", victim.Path()));
@@ -143,7 +172,15 @@ TEST(FolderRemoverTest, LinksAreNeverEntered)
     remover.DeleteFolderContents(tree.Path());
 
     EXPECT_TRUE(g_strSwapped.empty()) << "never opened the swapped folder";
-    EXPECT_FALSE(Exists(tree / L"sub\\a.txt"));
+    EXPECT_FALSE(Exists(tree / L"sub\\a.txt") || Exists(tree / L"sub\\read-only.dat"));
     EXPECT_EQ(ReadBytes(victim / L"inner\\precious.dat"), "planted");
+    size_t nWithAttributes = 0;
+    for (const auto& [strName, bAttributes] : g_vecDeletionOpens)
+    {
+        EXPECT_TRUE(!bAttributes || strName == L"read-only.dat") << Utf8(strName);
+        nWithAttributes += bAttributes;
+    }
+    EXPECT_LE(nWithAttributes, 1u);
+    EXPECT_GE(g_vecDeletionOpens.size(), 4u); // sub, its two files, swapped
 }
 }

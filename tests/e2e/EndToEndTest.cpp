@@ -243,6 +243,29 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
     }
 }
 
+// Trees as deep as Wine can reach, where anyone may make them, in the data
+// folder and in the log folder: the update walks them without recursion and
+// runs to its end.
+class EndToEndDeepTree : public ::testing::TestWithParam<bool>
+{};
+
+TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
+{
+    const bool bDataFolder = GetParam();
+    ASSERT_GE(MakeDeepTree((bDataFolder ? DataFolder() : LogFolder()) + L"\\deep", 1800), 1500u);
+    Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
+    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
+    if (bDataFolder)
+        EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
+    else
+        EXPECT_TRUE(IsFolder(LogFolder() + L"\\deep\\a\\a")); // pruning deletes old files only
+    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "DataFolder" : "LogFolder");
+});
+
 // HKEY_CURRENT_USER\strKey made a registry link to strTarget, a full
 // registry path.
 void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)

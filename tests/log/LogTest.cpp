@@ -54,6 +54,18 @@ TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowAFolderChainMadeLevelByLevel)
     EXPECT_EQ(MakeLogFilePathIn(L""), L""); // no application-data folder
 }
 
+// A user plants a hard link at the coming log name to a file they cannot
+// write: older systems let them, and an elevated run would empty it.
+TEST_F(LogTest, NoLogIsOpenedOnAFileWithAnotherName)
+{
+    const ScratchFolder victim(L"log-hard-link");
+    WriteBytes(victim / L"system.dat", "precious");
+    ASSERT_TRUE(::CreateHardLinkW((m_folder / L"run.log").c_str(), (victim / L"system.dat").c_str(), nullptr));
+    EXPECT_FALSE(OpenLog(m_folder / L"run.log"));
+    WriteLog(L"written");
+    EXPECT_EQ(ReadBytes(victim / L"system.dat"), "precious");
+}
+
 // A user replaces the log folder, or the folder above it, with a link to a
 // folder of old files before the update starts.
 TEST_F(LogTest, NothingIsPrunedOrWrittenThroughALinkInTheLogFolderChain)

@@ -2,11 +2,13 @@
 
 #include "log/Log.h"
 #include "resources/resource.h"
+#include "win/ScopedHandle.h"
 #include "win/SystemEntry.h"
 #include "win/Text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -177,6 +179,32 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
             return (dw & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
     return false;
+}
+
+size_t MakeDeepTree(const std::wstring& strBase, size_t nLevels)
+{
+    MakeFolders(strBase);
+    const std::string base = UnixPathOf(strBase);
+    nLevels = std::min(nLevels, (4000 - base.size()) / 2);
+    std::string unixDeepest = base;
+    std::wstring strDeepest = L"\\\\?\\" + strBase;
+    for (size_t i = 0; i < nLevels; ++i)
+    {
+        unixDeepest += "/a";
+        strDeepest += L"\\a";
+    }
+    // Made by the system's mkdir: Wine makes each level through the whole
+    // path above it, which takes minutes at this depth.
+    HANDLE h = nullptr;
+    const bool bStarted = StartProcess(L"Z:\\bin\\mkdir -p \"" + Wide(unixDeepest) + L"\"", h);
+    if (h)
+        ::CloseHandle(h);
+    for (int i = 0; bStarted && i < 600 && !IsFolder(strDeepest); ++i)
+        ::Sleep(100);
+    const CHandle hFile(
+        ::CreateFileW((strDeepest + L"\\bottom.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_TRUE(hFile.IsValid()) << "no tree of " << nLevels << " levels below " << Utf8(strBase);
+    return hFile.IsValid() ? nLevels : 0;
 }
 
 std::wstring FakeAppPath()

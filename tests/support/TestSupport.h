@@ -94,6 +94,11 @@ std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
 
+// Makes nLevels nested folders "a" below strBase, or as many as Wine can
+// reach there (it works through host paths, which stop at 4,096 bytes), with
+// a file at the bottom; returns how many it made.
+size_t MakeDeepTree(const std::wstring& strBase, size_t nLevels);
+
 // Path of the stand-in application, built beside the test programs (it
 // leaves "<its path>.started" holding its command line when it runs).
 std::wstring FakeAppPath();
