@@ -1,6 +1,7 @@
 #include "installer/InstallerRuns.h"
 
 #include "installer/ProcessRunner.h"
+#include "log/Log.h"
 #include "win/Clock.h"
 #include "win/Text.h"
 
@@ -36,6 +37,40 @@ std::wstring GetTempFolder()
 }
 
 std::wstring Quoted(const std::wstring& strText) { return L"\"" + strText + L"\""; }
+
+// The program a stored command names: a first word in double quotes; else,
+// unquoted, the text up to the first ".exe" that ends a word (so that
+// C:\Program Files\Vimo\uninst.exe /S names the whole path), or up to the
+// first blank.
+std::wstring ProgramOf(const std::wstring& strCommand)
+{
+    const size_t nStart = strCommand.find_first_not_of(L' ');
+    if (nStart == std::wstring::npos)
+        return std::wstring();
+    if (strCommand[nStart] == L'"')
+    {
+        const size_t nQuote = strCommand.find(L'"', nStart + 1);
+        return nQuote == std::wstring::npos ? std::wstring() : strCommand.substr(nStart + 1, nQuote - nStart - 1);
+    }
+    const std::wstring strFolded = ToLowerAscii(strCommand);
+    for (size_t nExe = strFolded.find(L".exe", nStart); nExe != std::wstring::npos;
+         nExe = strFolded.find(L".exe", nExe + 1))
+    {
+        const size_t nEnd = nExe + 4;
+        if (nEnd == strCommand.size() || strCommand[nEnd] == L' ')
+            return strCommand.substr(nStart, nEnd - nStart);
+    }
+    return strCommand.substr(nStart, strCommand.find(L' ', nStart) - nStart);
+}
+
+// Whether a program is the Windows Installer: msiexec, with or without
+// ".exe", by its bare name or with a folder before it. Whatever folder a
+// command names it in, the system folder's own is the one that runs.
+bool IsWindowsInstaller(const std::wstring& strProgram)
+{
+    const std::wstring_view name = std::wstring_view(strProgram).substr(strProgram.rfind(L'\\') + 1);
+    return EqualsNoCaseAscii(name, L"msiexec") || EqualsNoCaseAscii(name, L"msiexec.exe");
+}
 
 // The system folder's msiexec.exe by its full path: named by its bare name,
 // the system's search would look beside this program and in the current
@@ -75,20 +110,25 @@ void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& st
     // A command that names the Windows Installer, in whatever form (the /I
     // form opens its maintenance dialog), is replaced by a quiet removal of
     // the caller's product code; only that it names the installer is used.
-    const bool bWindowsInstaller =
-        !pszUninstallCommand || ToUpperAscii(pszUninstallCommand).find(L"MSIEXEC.EXE") != std::wstring::npos;
-
-    // Made for both forms, so the log folder exists even when a product's
-    // own uninstaller runs.
-    const std::wstring strLogPath = GetInstallerLogPath();
-
-    if (bWindowsInstaller)
-        RunWindowsInstaller(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(strLogPath));
+    const std::wstring strProgram = pszUninstallCommand ? ProgramOf(pszUninstallCommand) : std::wstring();
+    if (!pszUninstallCommand || IsWindowsInstaller(strProgram))
+    {
+        RunWindowsInstaller(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(GetInstallerLogPath()));
+        return;
+    }
     // Any other command comes from the application's uninstall entry, which
-    // only administrators can write: it runs as stored, its program found by
-    // the system's search. An empty one names no program: nothing runs.
-    else if (*pszUninstallCommand)
-        g_pfnRunCommandLine(std::wstring(), pszUninstallCommand);
+    // only administrators can write, and runs as stored, its program started
+    // by the full path it names. A program without a folder would be found by
+    // the system's search, beside this program and in the current folder
+    // first: such a command is not run. An empty one names no program.
+    if (strProgram.empty())
+        return;
+    if (!IsFullPath(strProgram))
+    {
+        WriteLog(L"Uninstall command not run: " + std::wstring(pszUninstallCommand) + L"\r\n");
+        return;
+    }
+    g_pfnRunCommandLine(strProgram, pszUninstallCommand);
 }
 
 void InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)

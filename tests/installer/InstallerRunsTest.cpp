@@ -23,7 +23,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     const std::wstring strLog = L" /lv \"" + kLogFolder + L"\\VimoLumet20210102_030405.log\"";
     const std::wstring strCode = L"{8FB82970-3479-4000-ABC5-3425AC3B2087}";
     const std::wstring strQuiet = L"MsiExec.exe /X" + strCode + L" /quiet" + strLog;
-    const wchar_t* pszOwn = L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S";
+    const std::wstring strOwn = L"C:\\Program Files (x86)\\Vimo\\uninst.exe";
     const wchar_t* pszSetup = L"C:\\Setup Files\\Vimo Setup.exe";
     struct Case
     {
@@ -32,13 +32,31 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         const wchar_t* pszFolder;   // null: a removal
         Runs vecRun;
         bool bLogFolder;
+        std::string log = {};
     };
     const Case cases[] = {
         {"no command", nullptr, nullptr, {{kMsiexec, strQuiet}}, true},
         {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
         {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
-        {"own uninstaller", pszOwn, nullptr, {{L"", pszOwn}}, true},
-        {"empty command", L"", nullptr, {}, true},
+        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
+        {"quoted, by full path",
+         L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}",
+         nullptr,
+         {{kMsiexec, strQuiet}},
+         true},
+        {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
+        {"own uninstaller, quoted",
+         L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S",
+         nullptr,
+         {{strOwn, L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S"}},
+         false},
+        {"own uninstaller, blanks unquoted",
+         L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S",
+         nullptr,
+         {{strOwn, L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S"}},
+         false},
+        {"no folder", L"uninst.exe /S", nullptr, {}, false, "Uninstall command not run: uninst.exe /S\r\n"},
+        {"empty command", L"", nullptr, {}, false},
         {".exe, blanks", pszSetup, L"D:\\", {{pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent"}}, false},
         {"no package", L"", L"", {}, false},
         {".Msi, no folder",
@@ -61,12 +79,14 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         std::error_code ec;
         std::filesystem::remove_all(kLogFolder, ec);
         g_vecRun.clear();
+        const LogCapture log;
         if (c.pszFolder)
             InstallPackage(c.pszArgument, c.pszFolder);
         else
             UninstallProduct(c.pszArgument, strCode);
         EXPECT_EQ(g_vecRun, c.vecRun);
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
+        EXPECT_EQ(log.Bytes(), c.log);
     }
 }
 
