@@ -4,7 +4,8 @@
 # document, the release that is installed before the update, and the new
 # release. Both of the latter carry the stand-in application as
 # VimoLumet\VimoLumet.exe below INSTALLDIR, record the product code in the
-# maker's installer key and their install folder in the uninstall entry.
+# maker's installer key and their install folder in the uninstall entry. Also
+# the new release with its cabinet outside the package, which cannot install.
 # Usage: make-packages.sh OUT_DIR FAKE_APP_EXE PRODUCTS_XML
 set -eu
 
@@ -100,6 +101,14 @@ release() {
 }
 release installed "$INSTALLED_CODE" 3.1.0.0 OLD_RELEASE.txt 1
 release new "$NEW_CODE" 4.0.0.0 NEW_RELEASE.txt 2
+
+# The new release with its cabinet kept beside the package (EmbedCab="no"):
+# its Media table names "app.cab" without the '#' that marks a stream of the
+# package. wixl writes no such cabinet at all, so the package cannot install
+# anywhere; the package checks must refuse it before anything is removed.
+sed 's/Cabinet="app.cab" EmbedCab="yes"/Cabinet="app.cab" EmbedCab="no"/' "$work/new.wxs" > "$work/external.wxs"
+grep -q 'EmbedCab="no"' "$work/external.wxs"
+build external
 
 # One package per Product element of the program's own document, in order.
 index=0

@@ -101,5 +101,5 @@ int RunLumetUpdate(const wchar_t* pszCommandLine)
         CLumetUpdateDlg dlg(run);
         dlg.DoModal();
     }
-    return 0;
+    return static_cast<int>(run.Finish());
 }

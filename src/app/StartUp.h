@@ -6,7 +6,7 @@
 // the message table and the package path, runs the progress window modally
 // (the whole update happens inside it), and shutdown releases what start-up
 // made, in the reverse order. pszCommandLine is the process's command line.
-// Returns the process's exit code.
+// Returns the process's exit code, the update's (CUpdateRun::Finish).
 int RunLumetUpdate(const wchar_t* pszCommandLine);
 
 // From here on the process loads DLLs named without a path from the system

@@ -1,9 +1,13 @@
 #include "app/UpdateRun.h"
 
+#include "cleanup/FolderRemover.h"
 #include "resources/ProductList.h"
 #include "win/Com.h"
 
+#include <utility>
+
 constinit UpdateSteps g_updateSteps = {
+    .pfnPreparePackage = &PreparePackage,
     .pfnGetProductCode = &GetProductCode,
     .pfnGetInstallLocation = &GetInstallLocation,
     .pfnRemoveEarlierVersions = &RemoveEarlierVersions,
@@ -14,12 +18,28 @@ constinit UpdateSteps g_updateSteps = {
     .pfnLaunchApplication = &LaunchApplication,
 };
 
-CUpdateRun::~CUpdateRun()
+DWORD CUpdateRun::Finish()
 {
-    // Each thread object waits for its thread; the install thread is started
-    // only by the end of the removal thread, so it goes second.
-    m_pRemoveThread.reset();
-    m_pInstallThread.reset();
+    if (!std::exchange(m_bFinished, true))
+    {
+        // Each thread object waits for its thread; the install thread is
+        // started only by the end of the removal thread, so it goes second.
+        m_pRemoveThread.reset();
+        m_pInstallThread.reset();
+        m_session.reset(); // lets go of the installer's log folder
+        // The copy and what the programs started left in their temporary
+        // folder go; what cannot waits for the restart.
+        if (!m_work.Path().empty())
+        {
+            CFolderRemover remover(m_work);
+            for (const wchar_t* pszFolder : {L"\\Package", L"\\Temp"})
+                remover.DeleteFolderContents(m_work.Path() + pszFolder);
+        }
+        m_work.Finish();
+    }
+    if (m_dwRefused != ERROR_SUCCESS)
+        return m_dwRefused;
+    return m_dwInstalled == ERROR_SUCCESS && m_work.HandedOver() ? ERROR_SUCCESS_REBOOT_REQUIRED : m_dwInstalled;
 }
 
 void CUpdateRun::StartRemoveThread(HWND hWnd, HWND hProgress)
@@ -76,13 +96,17 @@ void CUpdateRun::RunRemovalPhase()
         // No step's result stops the phase: a value not found is carried on
         // as an empty string. The install location is read before anything
         // is removed, while the registry still holds it.
-        const ProductList list;
-        const std::wstring strProductCode = g_updateSteps.pfnGetProductCode();
-        m_strInstallDir = g_updateSteps.pfnGetInstallLocation();
-        g_updateSteps.pfnRemoveEarlierVersions(list);
-        g_updateSteps.pfnRemoveLeftovers(); // what it found is not used further
-        const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString();
-        g_updateSteps.pfnUninstallProduct(strUninstall.c_str(), strProductCode);
+        m_dwRefused = g_updateSteps.pfnPreparePackage(m_strPackagePath, m_work, m_strPackageCopy);
+        if (m_dwRefused == ERROR_SUCCESS)
+        {
+            const ProductList list;
+            const std::wstring strProductCode = g_updateSteps.pfnGetProductCode();
+            m_strInstallDir = g_updateSteps.pfnGetInstallLocation();
+            g_updateSteps.pfnRemoveEarlierVersions(*m_session, list);
+            g_updateSteps.pfnRemoveLeftovers(m_work); // what it found is not used further
+            const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString();
+            g_updateSteps.pfnUninstallProduct(*m_session, strUninstall.c_str(), strProductCode);
+        }
     }
     // Still busy: the window's handler of this message starts the install
     // phase and only then counts the removal as over.
@@ -93,10 +117,12 @@ void CUpdateRun::RunInstallPhase()
 {
     {
         const CComInit com;
-        g_updateSteps.pfnInstallPackage(m_strPackagePath, m_strInstallDir);
+        if (m_dwRefused == ERROR_SUCCESS)
+            m_dwInstalled = g_updateSteps.pfnInstallPackage(*m_session, m_strPackageCopy, m_strInstallDir);
         m_progress.SetMarquee(FALSE, 0);
         m_progress.SetPos(0);
-        g_updateSteps.pfnLaunchApplication(m_strInstallDir);
+        if (m_dwRefused == ERROR_SUCCESS)
+            g_updateSteps.pfnLaunchApplication(m_strInstallDir);
     }
     // Not busy from here: the window may close, and this asks it to.
     m_bInstalling = 0;

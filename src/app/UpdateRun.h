@@ -3,9 +3,11 @@
 #include "cleanup/Leftovers.h"
 #include "installer/InstallerRuns.h"
 #include "installer/LaunchApplication.h"
+#include "installer/PackageCheck.h"
 #include "installer/ProductDiscovery.h"
 #include "installer/RemoveEarlierVersions.h"
 #include "win/ProgressBar.h"
+#include "win/WorkFolder.h"
 #include "win/WorkerThread.h"
 
 #include <windows.h>
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Posted by the removal thread to the window as its last act; the window's
@@ -24,6 +27,7 @@ constexpr UINT WM_REMOVAL_DONE = WM_USER + 1000;
 // installers. Function pointers, like every seam of the program.
 struct UpdateSteps
 {
+    decltype(&PreparePackage) pfnPreparePackage;
     decltype(&GetProductCode) pfnGetProductCode;
     decltype(&GetInstallLocation) pfnGetInstallLocation;
     decltype(&RemoveEarlierVersions) pfnRemoveEarlierVersions;
@@ -35,11 +39,13 @@ struct UpdateSteps
 };
 extern UpdateSteps g_updateSteps;
 
-// One update: the removal phase (what is installed is found, every listed
-// release removed, the leftovers cleaned up, the installed copy removed) and
-// then the install phase (the package installed into the folder found
-// before, the application started), each on a worker thread of its own, one
-// after the other. No step's result stops a phase.
+// One update: the removal phase (the package checked and copied, what is
+// installed found, every listed release removed, the leftovers cleaned up,
+// the installed copy removed) and then the install phase (the copy installed
+// into the folder found before, the application started), each on a worker
+// thread of its own, one after the other. A package that fails its check
+// stops the update before anything is removed: nothing else runs. Beyond
+// that no step's result stops a phase.
 //
 // The window that shows the run starts it, gets WM_REMOVAL_DONE when the
 // removal phase ends and must then call StartInstallThread, and gets WM_CLOSE
@@ -49,7 +55,7 @@ class CUpdateRun
 public:
     explicit CUpdateRun(std::wstring strPackagePath) : m_strPackagePath(std::move(strPackagePath)) {}
     // Waits for the workers that were started, before anything they use goes.
-    ~CUpdateRun();
+    ~CUpdateRun() { Finish(); }
     CUpdateRun(const CUpdateRun&) = delete;
     CUpdateRun& operator=(const CUpdateRun&) = delete;
 
@@ -61,6 +67,13 @@ public:
     // Whether the update runs: from the start of the removal phase to the end
     // of the install phase, the hand-over between them included.
     bool IsBusy() const { return m_bRemoving != 0 || m_bInstalling != 0; }
+
+    // Once the window has closed: waits for the workers, removes the copy of
+    // the package and the run's own folder, and returns the exit code of the
+    // update: the refusal's code for a refused package, else the install's
+    // (0, 3010 when a restart is needed, 1603, ...), and 3010 where the
+    // install gave 0 but something waits for the restart to be deleted.
+    DWORD Finish();
 
     // The worker threads started so far, null where not.
     HANDLE RemoveThread() const { return m_pRemoveThread ? m_pRemoveThread->Handle() : nullptr; }
@@ -75,6 +88,12 @@ private:
     HWND m_hWnd = nullptr;
     CProgressBar m_progress;
     const std::wstring m_strPackagePath;
+    CWorkFolder m_work;
+    std::optional<CInstallerSession> m_session{std::in_place, m_work};
+    std::wstring m_strPackageCopy; // what is installed
+    DWORD m_dwRefused = ERROR_SUCCESS;
+    DWORD m_dwInstalled = ERROR_INSTALL_FAILURE; // until an install has run
+    bool m_bFinished = false;
     // Written by the removal phase before it posts WM_REMOVAL_DONE, read by
     // the install phase, which that message starts.
     std::wstring m_strInstallDir;

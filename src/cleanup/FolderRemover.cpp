@@ -5,9 +5,9 @@
 #include "win/FolderWalk.h"
 #include "win/Text.h"
 
+#include "win/Security.h"
+
 #include <windows.h>
-#include <objbase.h>
-#include <sddl.h>
 
 #include <string_view>
 #include <vector>
@@ -18,8 +18,6 @@ constexpr std::wstring_view kLogMarker = L"VimoLog_LumetUpdate_";
 constexpr std::wstring_view kProgramFilesX86 = L"Program Files (x86)\\";
 constexpr std::wstring_view kProgramFiles = L"Program Files\\";
 constexpr size_t kDrivePrefixLength = 3; // "C:\"
-// Full control for SYSTEM and the administrators, nothing inherited.
-constexpr wchar_t kStagingSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 std::wstring_view WithoutTrailingSeparators(std::wstring_view path)
 {
@@ -44,89 +42,12 @@ bool IsProgramFiles(std::wstring_view path)
 
 void NoteLeftInPlace(const std::wstring& strPath) { WriteLog(L"Left in place: " + strPath + L"\r\n"); }
 
-// Where one removal call puts what can be moved but not deleted, made on
-// first use. Only administrators and SYSTEM may change it or what it holds,
-// and the Windows folder above it is theirs too, so the paths handed over
-// from here lead where they led when they were recorded.
-class CStagingFolder
-{
-public:
-    CStagingFolder() = default;
-    CStagingFolder(const CStagingFolder&) = delete;
-    CStagingFolder& operator=(const CStagingFolder&) = delete;
-
-    // Recorded after everything moved into it, so that at restart it is
-    // removed once empty. Left unused, it is deleted now.
-    ~CStagingFolder()
-    {
-        if (!m_hFolder.IsValid())
-            return;
-        if (m_nMoved == 0)
-            DeleteByHandle(m_hFolder.Get(), 0, false);
-        else
-            ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
-
-    // Moves the item open as hItem (with DELETE) into the staging folder and
-    // hands the staged path over for deletion at restart. False when it
-    // could not be moved; an item moved but not recorded is named in the
-    // log under its staged path.
-    bool HandOver(HANDLE hItem)
-    {
-        if (!m_bTried)
-        {
-            m_bTried = true;
-            Create();
-        }
-        if (!m_hFolder.IsValid())
-            return false;
-        const std::wstring strName = std::to_wstring(m_nMoved + 1);
-        if (MoveByHandle(hItem, m_hFolder.Get(), strName) != ERROR_SUCCESS)
-            return false;
-        ++m_nMoved;
-        const std::wstring strStaged = m_strPath + L"\\" + strName;
-        if (!::MoveFileExW(strStaged.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            NoteLeftInPlace(strStaged);
-        return true;
-    }
-
-private:
-    void Create()
-    {
-        wchar_t szWindows[MAX_PATH] = {};
-        const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
-        GUID guid = {};
-        wchar_t szGuid[40] = {};
-        if (cch == 0 || cch >= MAX_PATH || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40))
-            return;
-        const std::wstring strTemp = std::wstring(szWindows) + L"\\Temp";
-        EFolderChain eChain;
-        CHandle hTemp = OpenFolderChain(strTemp, 0, eChain);
-        CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity;
-        if (!hTemp.IsValid() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                                    kStagingSecurity, SDDL_REVISION_1, pSecurity.Put(), nullptr))
-            return;
-        // An unguessable name, made with FILE_CREATE: nobody can have put
-        // anything there first.
-        const std::wstring strName = std::wstring(L"LumetUpdate-") + szGuid;
-        if (OpenRelative(hTemp.Get(), strName, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, m_hFolder,
-                         pSecurity.Get()) == ERROR_SUCCESS)
-            m_strPath = strTemp + L"\\" + strName;
-    }
-
-    CHandle m_hFolder;
-    std::wstring m_strPath;
-    unsigned m_nMoved = 0;
-    bool m_bTried = false;
-};
-
 // Removes everything below one folder. The updater's own log files stay
 // below its sub-folders (files directly inside it go whatever their names).
 class CRemoval : public CFolderWalk
 {
 public:
-    explicit CRemoval(CStagingFolder& staging) : m_staging(staging) {}
+    explicit CRemoval(CWorkFolder& work) : m_work(work) {}
 
 protected:
     CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, size_t nDepth) override
@@ -149,10 +70,13 @@ protected:
         else if (step.opened.eKind == EEntryKind::Folder)
             step.bEnter = true;
         else if (DeleteEntry(hFolder, entry, step.opened) != ERROR_SUCCESS)
-            // A link is never handed over: at restart it might be followed.
-            step.bStays = step.opened.eKind == EEntryKind::Link || !m_staging.HandOver(step.opened.h.Get());
-        if (step.bStays && step.opened.h.IsValid())
-            NoteLeftInPlace(strPath);
+        {
+            // Only files are handed over: a link might be followed at the
+            // restart, and a folder could gain entries after its listing.
+            step.bStays = step.opened.eKind != EEntryKind::File || !HandOver(hFolder, entry, step.opened);
+            if (step.bStays)
+                NoteLeftInPlace(strPath);
+        }
         return step;
     }
 
@@ -170,7 +94,24 @@ protected:
     void OnNotWalked(const std::wstring& strPath) override { NoteLeftInPlace(strPath); }
 
 private:
-    CStagingFolder& m_staging;
+    // Moves a file that cannot be deleted now into the run's own folder and
+    // hands it to the restart. Opened again without sharing, so that nobody
+    // else has it open while it changes hands, and made the administrators'
+    // before it moves: its owner could otherwise still change it there.
+    // False when it stays where it is.
+    bool HandOver(HANDLE hFolder, const CFolderEntry& entry, COpenedEntry& opened)
+    {
+        opened.h.Close();
+        const COpenedEntry own = OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC, 0);
+        if (own.eKind != EEntryKind::File || GiveToAdministrators(own.h.Get()) != ERROR_SUCCESS)
+            return false;
+        std::wstring strStaged;
+        if (m_work.HandOver(own.h.Get(), strStaged) != ERROR_SUCCESS && !strStaged.empty())
+            NoteLeftInPlace(strStaged); // moved, but the restart will not delete it
+        return !strStaged.empty();
+    }
+
+    CWorkFolder& m_work;
 };
 }
 
@@ -183,9 +124,6 @@ bool CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
     if (eChain == EFolderChain::Link)
         return false;
     if (hFolder.IsValid())
-    {
-        CStagingFolder staging;
-        CRemoval(staging).Walk(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)));
-    }
+        CRemoval(m_work).Walk(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)));
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/WorkFolder.h"
+
 #include <string>
 
 // Deletes folder trees as far as the platform lets it now. The data folder
@@ -14,21 +16,28 @@
 // platform gives no such handle it stays. Other reparse points are ordinary
 // files and folders. Read-only files are deleted like any other.
 //
-// What cannot be deleted now but can be moved (a program image in use) is
-// moved into a staging folder that this call creates below the Windows
-// temporary folder, readable and writable by administrators and SYSTEM
-// only, and that staged path is handed to the platform for deletion at the
-// next restart, the staging folder itself after its contents. No path that
-// another user could redirect before the restart is ever handed over. What
-// can be neither deleted nor moved (held open without delete sharing, or on
-// another volume than the Windows folder), an entry that changed between
-// its folder's listing and its opening, and a link that cannot be deleted as
-// a link stay where they are and are named in the log as
-// "Left in place: <path>\r\n"; a folder that stays only because something
-// in it stays is not named.
+// A file that cannot be deleted now but can be moved (a program image in
+// use) is opened again without sharing, made the administrators' (owner and
+// a protected access list, through its handle), moved into the run's own
+// folder (win/WorkFolder.h), which only administrators and SYSTEM can
+// change, and that path is handed to the platform for deletion at the next
+// restart. No path that another user could redirect before the restart is
+// ever handed over, and nothing handed over still belongs to them. Folders
+// and links are never handed over. What can be neither deleted nor moved
+// (held open without delete sharing, on another volume than the Windows
+// folder, or not to be made the administrators'), an entry that changed
+// between its folder's listing and its opening, a link that cannot be
+// deleted as a link, a folder that cannot be deleted, and a folder deeper
+// than the walk goes (win/FolderWalk.h) stay where they are and are named in
+// the log as "Left in place: <path>\r\n"; a folder that stays only because
+// something in it stays is not named.
 class CFolderRemover
 {
 public:
+    // What cannot be deleted now goes to the restart through work, the
+    // run's own folder.
+    explicit CFolderRemover(CWorkFolder& work) : m_work(work) {}
+
     // Deletes everything inside strFolder but keeps the folder itself, except
     // files whose full path below strFolder's sub-folders holds the log
     // marker "VimoLog_LumetUpdate_" (they stay, and so do the folders that
@@ -39,4 +48,7 @@ public:
     // otherwise. A folder that is missing, not on a drive letter ("X:\..."),
     // or cannot be listed is left as it is.
     bool DeleteFolderContents(const std::wstring& strFolder);
+
+private:
+    CWorkFolder& m_work;
 };

@@ -81,7 +81,7 @@ void DeleteUserKey()
 }
 }
 
-std::vector<std::wstring> RemoveLeftovers()
+std::vector<std::wstring> RemoveLeftovers(CWorkFolder& work)
 {
     std::vector<std::wstring> vecFound = FindDesktopShortcuts();
 
@@ -97,7 +97,7 @@ std::vector<std::wstring> RemoveLeftovers()
     vecFound.insert(vecFound.end(), vecStartMenus.begin(), vecStartMenus.end());
 
     if (!strCommonAppData.empty())
-        CFolderRemover().DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
+        CFolderRemover(work).DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
 
     DeleteUserKey();
     return vecFound;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/WorkFolder.h"
+
 #include <string>
 #include <vector>
 
@@ -10,4 +12,6 @@
 // per-user registry key is deleted. Every step runs whatever the earlier
 // ones gave. Returns the shortcuts and entries found, desktops first, then
 // the common start menu, then each profile's start menu; nothing deletes them.
-std::vector<std::wstring> RemoveLeftovers();
+// What cannot be deleted now goes to the restart through work, the run's own
+// folder.
+std::vector<std::wstring> RemoveLeftovers(CWorkFolder& work);

@@ -3,7 +3,12 @@
 #include "installer/ProcessRunner.h"
 #include "log/Log.h"
 #include "win/Clock.h"
+#include "win/FileHandles.h"
+#include "win/Security.h"
+#include "win/SystemEnvironment.h"
 #include "win/Text.h"
+
+#include <objbase.h>
 
 // Commands are built by concatenation, so long paths and long uninstall
 // commands are passed whole; a command that exceeds what a process can be
@@ -12,6 +17,9 @@
 namespace
 {
 constexpr wchar_t kDefaultInstallDir[] = L"C:\\Program Files (x86)\\Vimo\\";
+constexpr wchar_t kLogFolderName[] = L"VimoLog";
+// The most installer logs of one second: far more runs than an update starts.
+constexpr unsigned kMaxLogsPerSecond = 1000;
 
 // The temporary folder, ending with a backslash, or the empty string. Asked
 // for its length first, so that a folder longer than MAX_PATH is not lost.
@@ -72,55 +80,150 @@ bool IsWindowsInstaller(const std::wstring& strProgram)
     return EqualsNoCaseAscii(name, L"msiexec") || EqualsNoCaseAscii(name, L"msiexec.exe");
 }
 
-// The system folder's msiexec.exe by its full path: named by its bare name,
-// the system's search would look beside this program and in the current
-// folder first, where an unelevated process can plant an MsiExec.exe that
-// would then run elevated. The command text keeps its usual first word.
-void RunWindowsInstaller(const std::wstring& strCommand)
+// The system folder, or the empty string.
+std::wstring SystemFolder()
 {
     wchar_t szSystem[MAX_PATH] = {};
     const UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    return cch == 0 || cch >= MAX_PATH ? std::wstring() : std::wstring(szSystem, cch);
+}
+
+// The folder of a program given by its full path.
+std::wstring FolderOf(const std::wstring& strProgram) { return strProgram.substr(0, strProgram.rfind(L'\\')); }
+
+// The system folder's msiexec.exe by its full path, started in the system
+// folder: named by its bare name, the system's search would look beside this
+// program and in the current folder first, where an unelevated process can
+// plant an MsiExec.exe that would then run elevated. The command text keeps
+// its usual first word.
+DWORD RunWindowsInstaller(CInstallerSession& session, const std::wstring& strCommand, DWORD& dwExitCode)
+{
+    const std::wstring strSystem = SystemFolder();
     // Without the system folder there is no installer to trust: none runs.
-    if (cch == 0 || cch >= MAX_PATH)
-        return;
-    g_pfnRunCommandLine(std::wstring(szSystem, cch) + L"\\msiexec.exe", strCommand);
+    if (strSystem.empty())
+        return ERROR_PATH_NOT_FOUND;
+    return session.Run(strSystem + L"\\msiexec.exe", strCommand, strSystem, dwExitCode);
 }
 }
 
-std::wstring GetInstallerLogPath()
+bool CInstallerSession::OpenLogFolder()
 {
     const std::wstring strTemp = GetTempFolder();
-    if (strTemp.empty())
-        return std::wstring();
+    if (strTemp.size() < 4)
+        return false;
+    EFolderChain eChain;
+    CHandle hTemp = OpenFolderChain(strTemp.substr(0, strTemp.size() - 1), 0, eChain, &m_vecHeld);
+    if (!hTemp.IsValid())
+        return false;
 
-    // The installer does not create the folder of its log itself. Failure,
-    // usually because the folder exists from an earlier run, is ignored: the
-    // installer is given the path either way.
-    const std::wstring strLogFolder = strTemp + L"VimoLog\\";
-    ::CreateDirectoryW(strLogFolder.c_str(), nullptr);
-
-    // Not unique: two runs within one second share the file.
-    SYSTEMTIME st = {};
-    g_pfnGetSystemTime(&st);
-    return strLogFolder + L"VimoLumet" + FormatTimeStamp(st) + L".log";
+    CFolderEntry entry;
+    if (FindEntry(hTemp.Get(), kLogFolderName, entry))
+    {
+        COpenedEntry opened =
+            OpenEntry(hTemp.Get(), entry, READ_CONTROL | DELETE | FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (opened.eKind == EEntryKind::Folder && IsAdministratorsOnly(opened.h.Get()))
+            m_hLogFolder = std::move(opened.h);
+        else
+        {
+            // Moved aside as what it is, through its own handle; a link that
+            // opened only as what it points to cannot be.
+            GUID guid = {};
+            wchar_t szGuid[40] = {};
+            if (!opened.h.IsValid() || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40) ||
+                MoveByHandle(opened.h.Get(), hTemp.Get(), std::wstring(kLogFolderName) + L"-" + szGuid) !=
+                    ERROR_SUCCESS)
+                return false;
+        }
+    }
+    if (!m_hLogFolder.IsValid())
+    {
+        const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(true);
+        if (!pSecurity.IsValid() ||
+            OpenRelative(hTemp.Get(), kLogFolderName, FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, m_hLogFolder,
+                         pSecurity.Get()) != ERROR_SUCCESS)
+            return false;
+    }
+    m_vecHeld.push_back(std::move(hTemp));
+    m_strLogFolder = strTemp + kLogFolderName;
+    return true;
 }
 
-void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode)
+std::wstring CInstallerSession::GetInstallerLogPath()
 {
+    if (!m_bLogFolderTried)
+    {
+        m_bLogFolderTried = true;
+        if (!OpenLogFolder())
+        {
+            m_vecHeld.clear();
+            m_hLogFolder.Close();
+            if (m_work.OpenSubFolder(kLogFolderName, m_hLogFolder, m_strLogFolder) == ERROR_SUCCESS)
+                WriteLog(L"Installer logs in " + m_strLogFolder + L"\r\n");
+        }
+    }
+    if (!m_hLogFolder.IsValid())
+        return std::wstring();
+
+    SYSTEMTIME st = {};
+    g_pfnGetSystemTime(&st);
+    const std::wstring strBase = L"VimoLumet" + FormatTimeStamp(st);
+    for (unsigned n = 1; n <= kMaxLogsPerSecond; ++n)
+    {
+        std::wstring strName = strBase;
+        if (n > 1)
+            AppendNumber(strName += L'_', n);
+        strName += L".log";
+        CHandle hLog;
+        const DWORD dwError = OpenRelative(m_hLogFolder.Get(), strName, GENERIC_WRITE, kShareAll, FILE_CREATE,
+                                           FILE_NON_DIRECTORY_FILE, hLog);
+        if (dwError == ERROR_SUCCESS)
+            return m_strLogFolder + L"\\" + strName;
+        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return std::wstring();
+}
+
+DWORD CInstallerSession::Run(const std::wstring& strApplication, const std::wstring& strCommandLine,
+                             const std::wstring& strFolder, DWORD& dwExitCode)
+{
+    if (m_strEnvironment.empty())
+    {
+        CHandle hTemp;
+        std::wstring strTemp;
+        if (m_work.OpenSubFolder(L"Temp", hTemp, strTemp) == ERROR_SUCCESS)
+            m_strEnvironment = MakeMachineEnvironmentBlock({{L"TEMP", strTemp}, {L"TMP", strTemp}});
+        // Without it nothing runs: the user's own environment is no stand-in.
+        if (m_strEnvironment.empty())
+            return ERROR_ENVVAR_NOT_FOUND;
+    }
+    return g_pfnRunCommandLine({strApplication, strCommandLine, strFolder, m_strEnvironment}, dwExitCode);
+}
+
+void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCommand,
+                      const std::wstring& strProductCode)
+{
+    // The outcome is never examined: the update goes on in the same way
+    // whatever the removal did.
+    DWORD dwExitCode = 0;
     // A command that names the Windows Installer, in whatever form (the /I
     // form opens its maintenance dialog), is replaced by a quiet removal of
     // the caller's product code; only that it names the installer is used.
     const std::wstring strProgram = pszUninstallCommand ? ProgramOf(pszUninstallCommand) : std::wstring();
     if (!pszUninstallCommand || IsWindowsInstaller(strProgram))
     {
-        RunWindowsInstaller(L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(GetInstallerLogPath()));
+        RunWindowsInstaller(session,
+                            L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(session.GetInstallerLogPath()),
+                            dwExitCode);
         return;
     }
     // Any other command comes from the application's uninstall entry, which
     // only administrators can write, and runs as stored, its program started
-    // by the full path it names. A program without a folder would be found by
-    // the system's search, beside this program and in the current folder
-    // first: such a command is not run. An empty one names no program.
+    // by the full path it names, in its own folder. A program without a
+    // folder would be found by the system's search, beside this program and
+    // in the current folder first: such a command is not run. An empty one
+    // names no program.
     if (strProgram.empty())
         return;
     if (!IsFullPath(strProgram))
@@ -128,26 +231,29 @@ void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& st
         WriteLog(L"Uninstall command not run: " + std::wstring(pszUninstallCommand) + L"\r\n");
         return;
     }
-    g_pfnRunCommandLine(strProgram, pszUninstallCommand);
+    session.Run(strProgram, pszUninstallCommand, FolderOf(strProgram), dwExitCode);
 }
 
-void InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir)
+DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackagePath, const std::wstring& strInstallDir)
 {
-    const bool bWindowsInstaller = EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI");
-
+    DWORD dwExitCode = 0;
+    DWORD dwStarted = ERROR_SUCCESS;
     // The package is named as the program to start and quoted in the command
     // line: otherwise, for C:\Setup Files\Vimo Setup.exe, the system would try
     // C:\Setup.exe and C:\Setup Files\Vimo.exe first, and the package would
     // get a split command line.
-    if (!bWindowsInstaller)
+    if (!EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI"))
+        dwStarted = strPackagePath.empty() ? ERROR_FILE_NOT_FOUND
+                                           : session.Run(strPackagePath, Quoted(strPackagePath) + L" /silent",
+                                                         FolderOf(strPackagePath), dwExitCode);
+    else
     {
-        if (!strPackagePath.empty())
-            g_pfnRunCommandLine(strPackagePath, Quoted(strPackagePath) + L" /silent");
-        return;
+        const std::wstring strLogPath = session.GetInstallerLogPath();
+        const std::wstring strFolder = strInstallDir.empty() ? std::wstring(kDefaultInstallDir) : strInstallDir;
+        dwStarted = RunWindowsInstaller(session,
+                                        L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" +
+                                            Quoted(strFolder) + L" /qn /lv " + Quoted(strLogPath),
+                                        dwExitCode);
     }
-
-    const std::wstring strLogPath = GetInstallerLogPath();
-    const std::wstring strFolder = strInstallDir.empty() ? std::wstring(kDefaultInstallDir) : strInstallDir;
-    RunWindowsInstaller(L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" + Quoted(strFolder) +
-                        L" /qn /lv " + Quoted(strLogPath));
+    return dwStarted == ERROR_SUCCESS ? dwExitCode : dwStarted;
 }

@@ -1,20 +1,72 @@
 #pragma once
 
+#include "win/ScopedHandle.h"
+#include "win/WorkFolder.h"
+
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
-// Removal and installation through the Windows Installer's command line,
-// each run waited for without time-out. The installer's outcome is never
-// examined: the update goes on in the same way whatever it did.
+// Removal and installation through the Windows Installer's command line, and
+// the other programs an update starts with its administrator rights, each
+// waited for without time-out.
 
-// A new installer log path below the temporary folder (the folder is
-// created), or the empty string.
-std::wstring GetInstallerLogPath();
+// What the programs one update starts share, for as long as the update runs:
+// the folder of the installer's logs, held the whole time, and a start that
+// no user can steer. Each program is started by its full path, in a folder
+// no user can write, with an environment made of the machine's variables
+// only (win/SystemEnvironment.h), whose temporary folder is one in the run's
+// own folder: nothing of the user's environment, current folder or search
+// path reaches it.
+class CInstallerSession
+{
+public:
+    explicit CInstallerSession(CWorkFolder& work) : m_work(work) {}
+    CInstallerSession(const CInstallerSession&) = delete;
+    CInstallerSession& operator=(const CInstallerSession&) = delete;
+
+    // A new installer log file, made with FILE_CREATE before its run, so that
+    // the name the installer is given is the update's own:
+    // VimoLumet<UTC time>.log in %TEMP%\VimoLog, or VimoLumet<UTC time>_2.log,
+    // _3, ... when that name is taken. The empty string when none can be made.
+    //
+    // VimoLog is reached from the drive's root through handles, no level a
+    // link, every level held without delete sharing until the session ends,
+    // so that none can be renamed or replaced meanwhile; it is created with
+    // FILE_CREATE as the administrators' (the user may read it), and one that
+    // is there but is not such a folder (a link, a file, a folder others may
+    // change) is moved aside through its own handle first. Where that cannot
+    // be done safely (a level is a link, the temporary folder is unknown or
+    // too long, the link cannot be opened as itself), the logs go to the
+    // run's own folder instead, and the run's log says where:
+    // "Installer logs in <folder>\r\n".
+    std::wstring GetInstallerLogPath();
+
+    // Starts strApplication (a full path) with strCommandLine in strFolder
+    // and waits for it. ERROR_SUCCESS with its exit code in dwExitCode, or why
+    // it could not be started.
+    DWORD Run(const std::wstring& strApplication, const std::wstring& strCommandLine, const std::wstring& strFolder,
+              DWORD& dwExitCode);
+
+private:
+    bool OpenLogFolder();
+
+    CWorkFolder& m_work;
+    std::vector<CHandle> m_vecHeld; // the levels above the log folder
+    CHandle m_hLogFolder;
+    std::wstring m_strLogFolder;
+    bool m_bLogFolderTried = false;
+    std::wstring m_strEnvironment; // made on first use
+};
 
 // Removes one product and waits for the removal. pszUninstallCommand may be
 // null (no command: the quiet Windows Installer removal is used).
-void UninstallProduct(const wchar_t* pszUninstallCommand, const std::wstring& strProductCode);
+void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCommand,
+                      const std::wstring& strProductCode);
 
 // Installs the package silently into strInstallDir (a default folder when
 // empty) and waits for it; a package that is not a Windows Installer package
-// is run with /silent.
-void InstallPackage(const std::wstring& strPackagePath, const std::wstring& strInstallDir);
+// is run with /silent, in its own folder. Returns the installer's exit code,
+// or why it could not be started.
+DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackagePath, const std::wstring& strInstallDir);

@@ -11,27 +11,32 @@ namespace
 constexpr size_t kMaxCommandLine = 32767; // characters, terminator included
 }
 
-bool RunCommandLine(const std::wstring& strApplication, const std::wstring& strCommandLine)
+DWORD RunCommandLine(const CChildProgram& program, DWORD& dwExitCode)
 {
-    if (strCommandLine.size() + 1 > kMaxCommandLine)
-        return false;
+    if (program.strCommandLine.size() + 1 > kMaxCommandLine)
+        return ERROR_FILENAME_EXCED_RANGE;
 
-    // CreateProcessW may write into the command line, so it gets a copy.
-    std::vector<wchar_t> buffer(strCommandLine.begin(), strCommandLine.end());
-    buffer.push_back(L'\0');
+    // CreateProcessW may write into the command line and the environment,
+    // so they are copies.
+    std::vector<wchar_t> commandLine(program.strCommandLine.begin(), program.strCommandLine.end());
+    commandLine.push_back(L'\0');
+    std::vector<wchar_t> environment(program.strEnvironment.begin(), program.strEnvironment.end());
 
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    // No handles are inherited; the child gets this process's environment and
-    // current folder.
-    const wchar_t* pszApplication = strApplication.empty() ? nullptr : strApplication.c_str();
-    if (!::CreateProcessW(pszApplication, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
+    if (!::CreateProcessW(program.strApplication.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : environment.data(),
+                          program.strFolder.empty() ? nullptr : program.strFolder.c_str(), &si, &pi))
+        return ::GetLastError();
 
     // Declared in this order so that the process handle is closed first.
-    CHandle hThread(pi.hThread);
-    CHandle hProcess(pi.hProcess);
+    const CHandle hThread(pi.hThread);
+    const CHandle hProcess(pi.hProcess);
     ::WaitForSingleObject(hProcess.Get(), INFINITE);
-    return true;
+    DWORD dwCode = 0;
+    if (!::GetExitCodeProcess(hProcess.Get(), &dwCode))
+        return ::GetLastError();
+    dwExitCode = dwCode;
+    return ERROR_SUCCESS;
 }

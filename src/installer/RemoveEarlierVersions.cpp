@@ -1,9 +1,7 @@
 #include "installer/RemoveEarlierVersions.h"
 
-#include "installer/InstallerRuns.h"
-
-void RemoveEarlierVersions(const ProductList& list)
+void RemoveEarlierVersions(CInstallerSession& session, const ProductList& list)
 {
     for (const ProductEntry& entry : list.m_vecProducts)
-        UninstallProduct(nullptr, entry.strProductCode);
+        UninstallProduct(session, nullptr, entry.strProductCode);
 }

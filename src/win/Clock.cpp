@@ -2,11 +2,9 @@
 
 PfnGetSystemTime g_pfnGetSystemTime = &::GetSystemTime;
 
-namespace
-{
-// n in decimal, padded on the left to at least nWidth characters with chPad.
-// Written out by hand: the C library's formatted printing would bring its
-// whole floating-point machinery into the program for six numbers.
+// Written out by hand: the C library's formatted printing, which the
+// standard library's number-to-text conversions use, would bring its whole
+// floating-point machinery into the program for a few numbers.
 void AppendNumber(std::wstring& text, unsigned n, size_t nWidth, wchar_t chPad)
 {
     wchar_t szDigits[10];
@@ -20,7 +18,6 @@ void AppendNumber(std::wstring& text, unsigned n, size_t nWidth, wchar_t chPad)
         text += chPad;
     while (nDigits > 0)
         text += szDigits[--nDigits];
-}
 }
 
 std::wstring FormatTimeStamp(const SYSTEMTIME& st)

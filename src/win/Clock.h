@@ -13,3 +13,7 @@ extern PfnGetSystemTime g_pfnGetSystemTime;
 // "yyyymmdd_hhmmss" from the fields of a system time: year at least four
 // characters wide (padded with blanks), the others two digits.
 std::wstring FormatTimeStamp(const SYSTEMTIME& st);
+
+// Appends n in decimal, padded on the left to at least nWidth characters
+// with chPad.
+void AppendNumber(std::wstring& text, unsigned n, size_t nWidth = 1, wchar_t chPad = L'0');

@@ -20,6 +20,10 @@ public:
     CComInit(const CComInit&) = delete;
     CComInit& operator=(const CComInit&) = delete;
 
+    // COM is usable on the thread: initialised here, before (S_FALSE), or in
+    // the other apartment model by the thread's owner.
+    bool IsUsable() const noexcept { return SUCCEEDED(m_hr) || m_hr == RPC_E_CHANGED_MODE; }
+
 private:
     HRESULT m_hr;
 };
@@ -99,6 +103,18 @@ class CVariant
 {
 public:
     CVariant() noexcept { ::VariantInit(&m_v); }
+    explicit CVariant(LONG l) noexcept : CVariant()
+    {
+        m_v.vt = VT_I4;
+        m_v.lVal = l;
+    }
+    // A text; empty (VT_EMPTY) when no string could be allocated.
+    explicit CVariant(const std::wstring& str) : CVariant()
+    {
+        m_v.bstrVal = ::SysAllocStringLen(str.data(), static_cast<UINT>(str.size()));
+        if (m_v.bstrVal)
+            m_v.vt = VT_BSTR;
+    }
     ~CVariant() { ::VariantClear(&m_v); }
     CVariant(const CVariant&) = delete;
     CVariant& operator=(const CVariant&) = delete;
@@ -108,6 +124,10 @@ public:
         ::VariantClear(&m_v);
         return &m_v;
     }
+    // For calls that take the value without owning it.
+    VARIANT* Ptr() noexcept { return &m_v; }
+    const VARIANT& Value() const noexcept { return m_v; }
+    bool IsText() const noexcept { return m_v.vt == VT_BSTR; }
     // The value as text, as COM converts it; empty when it has no text form.
     std::wstring ToString() const
     {

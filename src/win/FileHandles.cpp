@@ -23,8 +23,6 @@ const PfnNtSetInformationFile g_pfnNtSetInformationFile =
 const PfnRtlNtStatusToDosError g_pfnRtlNtStatusToDosError =
     SystemEntry<PfnRtlNtStatusToDosError>(L"ntdll.dll", "RtlNtStatusToDosError");
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Tags 0 to 2 are reserved: no reparse point of a file system carries them.
 constexpr DWORD kHighestReservedTag = 2;
 
@@ -166,14 +164,14 @@ DWORD OpenRelative(HANDLE hFolder, std::wstring_view name, ACCESS_MASK access, U
     return ERROR_SUCCESS;
 }
 
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access)
+COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare)
 {
     COpenedEntry opened;
     const bool bListedLink = IsLinkReparsePoint(entry.dwAttributes, entry.dwReparseTag);
     const bool bListedFolder = !bListedLink && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (bListedFolder)
         access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-    if (OpenRelative(hFolder, entry.strName, access | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0, opened.h) !=
+    if (OpenRelative(hFolder, entry.strName, access | FILE_READ_ATTRIBUTES, ulShare, FILE_OPEN, 0, opened.h) !=
         ERROR_SUCCESS)
         return opened;
 
@@ -224,15 +222,17 @@ bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry)
     return false;
 }
 
-CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult)
+CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult,
+                        std::vector<CHandle>* pvecHeld)
 {
     eResult = EFolderChain::Missing;
     const size_t nRoot = RootLength(strPath);
     if (nRoot == 0)
         return CHandle();
+    const ULONG ulShare = pvecHeld ? FILE_SHARE_READ | FILE_SHARE_WRITE : kShareAll;
     CHandle h(::CreateFileW(strPath.substr(0, nRoot).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
-                            kShareAll, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                            ulShare, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
     if (!h.IsValid())
         return CHandle();
 
@@ -251,10 +251,11 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
         const std::wstring_view name = vecLevels[i];
         if (name == L"." || name == L"..")
             return CHandle();
+        CHandle hLevel;
         CFolderEntry entry;
         if (FindEntry(h.Get(), name, entry))
         {
-            COpenedEntry opened = OpenEntry(h.Get(), entry, 0);
+            COpenedEntry opened = OpenEntry(h.Get(), entry, 0, ulShare);
             if (opened.eKind == EEntryKind::Link || opened.eKind == EEntryKind::Changed)
             {
                 eResult = EFolderChain::Link;
@@ -262,22 +263,23 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
             }
             if (opened.eKind != EEntryKind::Folder)
                 return CHandle();
-            h = std::move(opened.h);
+            hLevel = std::move(opened.h);
         }
         else if (vecLevels.size() - i <= nCreatable)
         {
             // FILE_CREATE fails on anything already there, a link included:
             // what this opens is the folder it has just made.
-            CHandle hCreated;
-            if (OpenRelative(h.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, kShareAll, FILE_CREATE,
-                             FILE_DIRECTORY_FILE, hCreated) != ERROR_SUCCESS)
+            if (OpenRelative(h.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, ulShare, FILE_CREATE,
+                             FILE_DIRECTORY_FILE, hLevel) != ERROR_SUCCESS)
                 return CHandle();
-            h = std::move(hCreated);
         }
         else
         {
             return CHandle();
         }
+        if (pvecHeld)
+            pvecHeld->push_back(std::move(h));
+        h = std::move(hLevel);
     }
     eResult = EFolderChain::Opened;
     return h;

@@ -74,11 +74,12 @@ struct COpenedEntry
 };
 
 // Opens a listed entry of hFolder relative to it with the given access (plus
-// attribute reading, and listing for a folder). An entry that the listing or
-// the handle shows as a link is a Link; when the platform opened what the
-// link points to instead of the link, no handle is kept. An entry whose file
-// id or kind differs from the listing's is Changed.
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access);
+// attribute reading, and listing for a folder), shared as ulShare says. An
+// entry that the listing or the handle shows as a link is a Link; when the
+// platform opened what the link points to instead of the link, no handle is
+// kept. An entry whose file id or kind differs from the listing's is Changed.
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare = kShareAll);
 
 enum class EFolderChain
 {
@@ -91,8 +92,11 @@ enum class EFolderChain
 // level by level from the drive's root, each level found in the listing of the one
 // above and opened relative to it with OpenEntry. The last nCreatable levels
 // are created where they are missing. No level is ever a link: the result
-// is an invalid handle then, and eResult says why.
-CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult);
+// is an invalid handle then, and eResult says why. With pvecHeld, every
+// level is opened without delete sharing, and the levels above the folder
+// are kept open there: while they are, no level can be renamed or replaced.
+CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult,
+                        std::vector<CHandle>* pvecHeld = nullptr);
 
 // Finds the entry called name (ignoring case, long or 8.3 name) in the
 // listing of hFolder.

@@ -3,15 +3,22 @@
 #include <windows.h>
 
 // An entry point of a system DLL, looked up at run time: where older systems
-// lack it (SetDefaultDllDirectories before an update of Windows 7), where the
-// import libraries of the toolchain do not have it, or where it has no Win32
-// form at all (ntdll's calls relative to a folder handle). The DLL must be
-// one that every process has loaded (ntdll.dll, kernel32.dll): nothing is
-// loaded here, so no DLL can be planted for it. Null when it lacks the entry.
+// lack it (SetDefaultDllDirectories before an update of Windows 7), where it
+// has no Win32 form (ntdll's calls relative to a folder handle), and for the
+// DLLs the program uses only now and then (the Windows Installer's, the
+// signature checks'). Linked as imports, those would be looked for beside
+// the program before any of its code runs, since the system keeps no fixed
+// copy of them as it does of kernel32 or user32, and a program started from
+// a downloads folder would load a DLL of that name planted there. A DLL not
+// loaded yet is loaded here by its full path in the system folder, its own
+// dependencies looked for there first; it stays loaded for the rest of the
+// run. Null when the DLL or the entry is missing.
+HMODULE LoadSystemDll(const wchar_t* pszDll) noexcept;
+
 template <typename Pfn>
-Pfn SystemEntry(const wchar_t* pszModule, const char* pszName) noexcept
+Pfn SystemEntry(const wchar_t* pszDll, const char* pszName) noexcept
 {
-    const HMODULE hModule = ::GetModuleHandleW(pszModule);
+    const HMODULE hModule = LoadSystemDll(pszDll);
     // Cast through void*: the entry's real type is Pfn, not FARPROC.
     return hModule ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName))) : nullptr;
 }

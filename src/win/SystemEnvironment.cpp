@@ -1,0 +1,61 @@
+#include "win/SystemEnvironment.h"
+
+#include "win/SystemEntry.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+namespace
+{
+using PfnCreateEnvironmentBlock = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
+using PfnDestroyEnvironmentBlock = BOOL(WINAPI*)(LPVOID);
+
+// Compares names as the system does: ordinal, without regard to case.
+int CompareNames(std::wstring_view a, std::wstring_view b)
+{
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE);
+}
+}
+
+std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
+{
+    const auto pfnCreate = SystemEntry<PfnCreateEnvironmentBlock>(L"userenv.dll", "CreateEnvironmentBlock");
+    const auto pfnDestroy = SystemEntry<PfnDestroyEnvironmentBlock>(L"userenv.dll", "DestroyEnvironmentBlock");
+    void* pBlock = nullptr;
+    // No token: the machine's variables only; nothing inherited from here.
+    if (!pfnCreate || !pfnDestroy || !pfnCreate(&pBlock, nullptr, FALSE) || !pBlock)
+        return std::wstring();
+    std::vector<std::wstring> vecEntries;
+    for (const wchar_t* p = static_cast<const wchar_t*>(pBlock); *p; p += vecEntries.back().size() + 1)
+        vecEntries.emplace_back(p);
+    pfnDestroy(pBlock);
+
+    // The system's block is sorted: each variable is set in its place.
+    for (const auto& [strName, strValue] : vecExtra)
+    {
+        auto it = vecEntries.begin();
+        int nOrder = CSTR_LESS_THAN;
+        for (; it != vecEntries.end(); ++it)
+        {
+            const std::wstring_view entry = *it;
+            // Entries of drive folders ("=C:=C:\") come first and stay.
+            if (entry.starts_with(L'='))
+                continue;
+            nOrder = CompareNames(entry.substr(0, entry.find(L'=')), strName);
+            if (nOrder != CSTR_LESS_THAN)
+                break;
+        }
+        const std::wstring strEntry = strName + L"=" + strValue;
+        if (it != vecEntries.end() && nOrder == CSTR_EQUAL)
+            *it = strEntry;
+        else
+            vecEntries.insert(it, strEntry);
+    }
+
+    std::wstring block;
+    for (const std::wstring& strEntry : vecEntries)
+        block.append(strEntry).push_back(L'\0');
+    block.push_back(L'\0');
+    return block;
+}

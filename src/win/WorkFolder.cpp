@@ -1,0 +1,107 @@
+#include "win/WorkFolder.h"
+
+#include "win/Clock.h"
+#include "win/FileHandles.h"
+#include "win/Security.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+namespace
+{
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
+constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Makes pszName inside hParent with the program's own access list, or, when
+// bMayExist, opens what is there when it is a folder of that list.
+DWORD MakeFolder(HANDLE hParent, const std::wstring& strName, bool bMayExist, CHandle& hFolder)
+{
+    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(false);
+    if (!pSecurity.IsValid())
+        return ERROR_INVALID_SECURITY_DESCR;
+    return OpenRelative(hParent, strName, kFolderAccess, kShareNoDelete, bMayExist ? FILE_OPEN_IF : FILE_CREATE,
+                        FILE_DIRECTORY_FILE, hFolder, pSecurity.Get());
+}
+}
+
+DWORD CWorkFolder::Create()
+{
+    if (m_bTried)
+        return m_dwCreated;
+    m_bTried = true;
+    wchar_t szWindows[MAX_PATH] = {};
+    const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
+    GUID guid = {};
+    wchar_t szGuid[40] = {};
+    if (cch == 0 || cch >= MAX_PATH || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40))
+        return m_dwCreated = ERROR_PATH_NOT_FOUND;
+    const std::wstring strTemp = std::wstring(szWindows, cch) + L"\\Temp";
+    EFolderChain eChain;
+    const CHandle hTemp = OpenFolderChain(strTemp, 0, eChain);
+    if (!hTemp.IsValid())
+        return m_dwCreated = ERROR_PATH_NOT_FOUND;
+    // FILE_CREATE fails on anything already there: what opens is what this
+    // has just made.
+    const std::wstring strName = std::wstring(L"LumetUpdate-") + szGuid;
+    m_dwCreated = MakeFolder(hTemp.Get(), strName, false, m_hFolder);
+    if (m_dwCreated == ERROR_SUCCESS)
+        m_strPath = strTemp + L"\\" + strName;
+    return m_dwCreated;
+}
+
+DWORD CWorkFolder::OpenSubFolder(const wchar_t* pszName, CHandle& hFolder, std::wstring& strPath)
+{
+    const DWORD dwCreated = Create();
+    if (dwCreated != ERROR_SUCCESS)
+        return dwCreated;
+    // Only this run writes in its folder: a folder of that name is one it made.
+    const DWORD dwOpened = MakeFolder(m_hFolder.Get(), pszName, true, hFolder);
+    if (dwOpened == ERROR_SUCCESS)
+        strPath = m_strPath + L"\\" + pszName;
+    return dwOpened;
+}
+
+DWORD CWorkFolder::HandOver(HANDLE hItem, std::wstring& strStaged)
+{
+    const DWORD dwCreated = Create();
+    if (dwCreated != ERROR_SUCCESS)
+        return dwCreated;
+    std::wstring strName;
+    AppendNumber(strName, m_nStaged + 1);
+    const DWORD dwMoved = MoveByHandle(hItem, m_hFolder.Get(), strName);
+    if (dwMoved != ERROR_SUCCESS)
+        return dwMoved;
+    ++m_nStaged;
+    strStaged = m_strPath + L"\\" + strName;
+    if (!::MoveFileExW(strStaged.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return ::GetLastError();
+    m_bHandedOver = true;
+    return ERROR_SUCCESS;
+}
+
+void CWorkFolder::Finish()
+{
+    if (!m_hFolder.IsValid())
+        return;
+    std::vector<CFolderEntry> vecEntries;
+    ListFolder(m_hFolder.Get(), vecEntries);
+    size_t nLeft = vecEntries.size();
+    for (const CFolderEntry& entry : vecEntries)
+    {
+        if ((entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            continue;
+        // An empty folder goes now; one that is not empty refuses.
+        const COpenedEntry opened = OpenEntry(m_hFolder.Get(), entry, DELETE);
+        if (opened.eKind == EEntryKind::Folder && DeleteByHandle(opened.h.Get(), opened.dwAttributes, false) == ERROR_SUCCESS)
+            --nLeft;
+    }
+    if (nLeft == 0 && DeleteByHandle(m_hFolder.Get(), FILE_ATTRIBUTE_DIRECTORY, false) == ERROR_SUCCESS)
+    {
+        m_hFolder.Close();
+        return;
+    }
+    // Recorded after what it holds, so that at the restart it comes last.
+    m_hFolder.Close();
+    ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "win/ScopedHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The folder of this run's own: C:\Windows\Temp\LumetUpdate-{GUID}, made with
+// FILE_CREATE under a name nobody can guess, owned by the administrators,
+// with a protected access list that lets only them and SYSTEM in. The
+// Windows folder and its Temp folder are theirs too, so nothing in it can be
+// replaced, renamed or redirected by anyone else, before a restart or after.
+// It holds the copy of the package that is installed, the temporary files of
+// the programs the update starts, what waits for the restart to be deleted,
+// and the installer's logs when they can go nowhere else.
+//
+// Functions returning DWORD return a Win32 error code, ERROR_SUCCESS meaning
+// success.
+class CWorkFolder
+{
+public:
+    CWorkFolder() = default;
+    CWorkFolder(const CWorkFolder&) = delete;
+    CWorkFolder& operator=(const CWorkFolder&) = delete;
+
+    // Makes the folder on the first call; every later call gives the same
+    // result.
+    DWORD Create();
+    HANDLE Handle() const { return m_hFolder.Get(); }
+    const std::wstring& Path() const { return m_strPath; }
+
+    // Makes the folder pszName inside it, with the same access list, or
+    // opens it when it was made before; open for listing and adding, its path
+    // in strPath.
+    DWORD OpenSubFolder(const wchar_t* pszName, CHandle& hFolder, std::wstring& strPath);
+
+    // Moves what hItem is open on (with DELETE, on this volume) into the
+    // folder under a new name and hands that name to the system for deletion
+    // at the next restart. strStaged receives the new name's path once the
+    // item is moved, even when it could not be handed over (the result then
+    // says why); on every other failure the item stays where it was.
+    DWORD HandOver(HANDLE hItem, std::wstring& strStaged);
+
+    // Whether anything waits for the restart to be deleted.
+    bool HandedOver() const { return m_bHandedOver; }
+
+    // The end of the run, once everything in the sub-folders that can go has
+    // gone: empty sub-folders are deleted, then the folder itself when it is
+    // empty; otherwise it is handed to the restart after what it holds (a
+    // folder that still holds something then stays, with the installer's
+    // logs, say).
+    void Finish();
+
+private:
+    CHandle m_hFolder;
+    std::wstring m_strPath;
+    DWORD m_dwCreated = ERROR_NOT_READY; // the first Create's result, once tried
+    bool m_bTried = false;
+    unsigned m_nStaged = 0;
+    bool m_bHandedOver = false;
+};

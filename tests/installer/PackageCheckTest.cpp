@@ -1,0 +1,303 @@
+#include "installer/PackageCheck.h"
+
+#include "TestSupport.h"
+
+#include "win/ScopedHandle.h"
+#include "win/Signature.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace
+{
+std::wstring FromUnix(const std::string& path)
+{
+    std::wstring strPath = L"Z:" + std::wstring(path.begin(), path.end());
+    std::replace(strPath.begin(), strPath.end(), L'/', L'\\');
+    return strPath;
+}
+
+// The packages and programs of make-check-packages.sh.
+std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
+
+// A staging folder opened as the clean-up opens its own.
+CHandle OpenStaging(const std::wstring& strPath)
+{
+    return CHandle(::CreateFileW(strPath.c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | DELETE | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                 nullptr));
+}
+
+CSignerName SignerOf(const std::wstring& strPath)
+{
+    CHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    CSignerName signer;
+    EXPECT_EQ(VerifyFileSignature(strPath, h.Get(), signer), 0u) << Utf8(strPath);
+    return signer;
+}
+
+std::string Hex(const CSignerName& signer)
+{
+    std::string text;
+    for (const BYTE b : signer)
+        text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
+    return text;
+}
+
+// CheckInstallerPackage on its own thread: WAIT_TIMEOUT when it has not
+// returned within a minute (the thread is left to the end of the process).
+DWORD CheckInstallerPackageWithin(const std::wstring& strPath)
+{
+    struct Call
+    {
+        std::wstring strPath;
+        DWORD dwResult = WAIT_TIMEOUT;
+    };
+    auto* pCall = new Call{strPath};
+    CHandle hThread(::CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            static_cast<Call*>(p)->dwResult = CheckInstallerPackage(static_cast<Call*>(p)->strPath);
+            return 0;
+        },
+        pCall, 0, nullptr));
+    if (::WaitForSingleObject(hThread.Get(), 60000) != WAIT_OBJECT_0)
+        return WAIT_TIMEOUT; // pCall stays with the thread
+    const DWORD dwResult = pCall->dwResult;
+    delete pCall;
+    return dwResult;
+}
+
+// Starts the report program at strExe, suspended; renames it to strMovedTo and
+// copies strReplacement to its name before letting it run (when given).
+std::string RunSignerReport(const std::wstring& strExe, const std::wstring& strMovedTo = L"",
+                            const std::wstring& strReplacement = L"")
+{
+    std::wstring strCommand = L"\"" + strExe + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(strExe.c_str(), strCommand.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                          nullptr, &si, &pi))
+        return "cannot start";
+    CHandle hProcess(pi.hProcess), hThread(pi.hThread);
+    if (!strMovedTo.empty())
+    {
+        EXPECT_TRUE(::MoveFileW(strExe.c_str(), strMovedTo.c_str()));
+        EXPECT_TRUE(strReplacement.empty() || ::CopyFileW(strReplacement.c_str(), strExe.c_str(), TRUE));
+    }
+    ::ResumeThread(hThread.Get());
+    EXPECT_EQ(::WaitForSingleObject(hProcess.Get(), 60000), WAIT_OBJECT_0);
+    return ReadBytes(strExe + L".signer");
+}
+
+TEST(PackageCheckTest, OnlyFullPathsOfAFileAreTaken)
+{
+    const struct
+    {
+        const wchar_t* pszPackage;
+        DWORD dwExpected;
+    } cases[] = {
+        {L"", ERROR_INVALID_COMMAND_LINE},
+        {L"C:\\Temp\\Vimo Lumet 4.0.msi", ERROR_SUCCESS},
+        {L"\\\\server\\share\\Vimo\\Setup.exe", ERROR_SUCCESS},
+        {L"Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"C:Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"\\Temp\\Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"C:\\Temp\\", ERROR_BAD_PATHNAME},
+        {L"\\\\server\\Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"\\\\server\\share\\", ERROR_BAD_PATHNAME},
+        {L"\\\\?\\C:\\Temp\\Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"\\\\.\\C:\\Temp\\Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"C:\\Temp\\Vimo.msi:hidden", ERROR_BAD_PATHNAME},
+        {L"C:\\Temp/..\\Vimo.msi", ERROR_BAD_PATHNAME},
+        {L"C:\\Temp\\*.msi", ERROR_BAD_PATHNAME},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckPackagePath(c.pszPackage), c.dwExpected) << Utf8(c.pszPackage);
+}
+
+TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingElse)
+{
+    ScratchFolder folder(L"package");
+    const std::wstring strPackage = folder / L"Vimo Lumet 4.0.msi";
+    const std::string bytes(300000, 'p');
+    WriteBytes(strPackage, bytes);
+    MakeFolders(folder / L"Folder.msi");
+    const struct
+    {
+        const char* pszLabel;
+        std::wstring strArgument;
+        bool bHeldForWriting;
+        DWORD dwExpected;
+    } cases[] = {
+        {"the file", strPackage, false, ERROR_SUCCESS},
+        {"another case, a trailing dot", folder / L"VIMO LUMET 4.0.MSI.", false, ERROR_SUCCESS},
+        {"missing", folder / L"Vimo Lumet 4.1.msi", false, ERROR_FILE_NOT_FOUND},
+        {"missing folder", folder / L"Gone\\Vimo.msi", false, ERROR_FILE_NOT_FOUND},
+        {"a folder", folder / L"Folder.msi", false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+        {"a device", folder / L"NUL", false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+        {"open for writing elsewhere", strPackage, true, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszLabel);
+        ScratchFolder staging(L"staging");
+        CHandle hStaging = OpenStaging(staging.Path());
+        CHandle hWriter(c.bHeldForWriting
+                            ? ::CreateFileW(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr)
+                            : nullptr);
+        std::wstring strCopy = L"untouched";
+        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), strCopy), c.dwExpected);
+        if (c.dwExpected == ERROR_SUCCESS)
+        {
+            EXPECT_EQ(strCopy, staging / L"Vimo Lumet 4.0.msi");
+            EXPECT_TRUE(ReadBytes(strCopy) == bytes);
+        }
+        else
+        {
+            EXPECT_EQ(strCopy, L"untouched");
+            EXPECT_FALSE(Exists(staging / L"Vimo Lumet 4.0.msi"));
+        }
+    }
+
+    // Never over what is already there.
+    ScratchFolder staging(L"staging");
+    WriteBytes(staging / L"Vimo Lumet 4.0.msi", "earlier");
+    std::wstring strCopy;
+    EXPECT_EQ(CopyPackage(strPackage, OpenStaging(staging.Path()).Get(), strCopy),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ReadBytes(staging / L"Vimo Lumet 4.0.msi"), "earlier");
+}
+
+TEST(PackageCheckTest, InstallerPackagesMustBeWholeAndHoldAllTheirFiles)
+{
+    const struct
+    {
+        const wchar_t* pszPackage;
+        DWORD dwExpected;
+    } cases[] = {
+        {L"new.msi", ERROR_SUCCESS},
+        {L"publisher.msi", ERROR_SUCCESS},
+        {L"external.msi", ERROR_INSTALL_SOURCE_ABSENT},
+        {L"uncompressed.msi", ERROR_INSTALL_SOURCE_ABSENT},
+        {L"nested.msi", ERROR_INSTALL_SOURCE_ABSENT},
+        {L"missing-cab.msi", ERROR_INSTALL_SOURCE_ABSENT},
+        {L"unmarked-cab.msi", ERROR_INSTALL_SOURCE_ABSENT},
+        {L"half.msi", ERROR_INSTALL_PACKAGE_INVALID},
+        {L"short.msi", ERROR_INSTALL_PACKAGE_INVALID}, // Wine's reader never returns on it
+        {L"text.msi", ERROR_INSTALL_PACKAGE_INVALID},
+        {L"program.msi", ERROR_INSTALL_PACKAGE_INVALID},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckInstallerPackageWithin(Fixture(c.pszPackage)), c.dwExpected) << Utf8(c.pszPackage);
+}
+
+TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisher)
+{
+    const CSignerName publisher = SignerOf(Fixture(L"publisher.exe"));
+    ASSERT_FALSE(publisher.empty());
+    EXPECT_EQ(publisher, SignerOf(Fixture(L"publisher.msi")));
+    const struct
+    {
+        const wchar_t* pszPackage;
+        bool bSignedUpdater;
+        DWORD dwExpected;
+    } cases[] = {
+        {L"publisher.msi", true, ERROR_SUCCESS},
+        {L"publisher.exe", true, ERROR_SUCCESS},
+        {L"renewed.msi", true, ERROR_SUCCESS},
+        {L"renewed.exe", true, ERROR_SUCCESS},
+        {L"other.msi", true, ERROR_INSTALL_PACKAGE_REJECTED},
+        {L"other.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
+        {L"near.msi", true, ERROR_INSTALL_PACKAGE_REJECTED},
+        {L"new.msi", true, kErrorInvalidImageHash},
+        {L"app.exe", true, kErrorInvalidImageHash},
+        {L"tampered.exe", true, kErrorInvalidImageHash},
+        {L"new.msi", false, ERROR_SUCCESS},
+        {L"app.exe", false, ERROR_SUCCESS},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : CSignerName()), c.dwExpected)
+            << Utf8(c.pszPackage) << (c.bSignedUpdater ? " for a signed updater" : " for an unsigned updater");
+}
+
+TEST(PackageCheckTest, CheckPackageChecksTheCopyItMakes)
+{
+    const CSignerName publisher = SignerOf(Fixture(L"publisher.exe"));
+    const struct
+    {
+        std::wstring strPackage;
+        DWORD dwExpected;
+    } cases[] = {
+        {L"", ERROR_INVALID_COMMAND_LINE},
+        {L"no-such-package.msi", ERROR_BAD_PATHNAME},
+        {Fixture(L"no-such-package.msi"), ERROR_FILE_NOT_FOUND},
+        {Fixture(L"text.msi"), ERROR_INSTALL_PACKAGE_INVALID},
+        {Fixture(L"external.msi"), ERROR_INSTALL_SOURCE_ABSENT},
+        {Fixture(L"other.exe"), ERROR_INSTALL_PACKAGE_REJECTED},
+        {Fixture(L"publisher.msi"), ERROR_SUCCESS},
+    };
+    for (const auto& c : cases)
+    {
+        ScratchFolder staging(L"staging");
+        std::wstring strCopy;
+        EXPECT_EQ(CheckPackage(c.strPackage, OpenStaging(staging.Path()).Get(), publisher, strCopy), c.dwExpected)
+            << Utf8(c.strPackage);
+        EXPECT_TRUE(c.dwExpected != ERROR_SUCCESS || ReadBytes(strCopy) == ReadBytes(c.strPackage)) << Utf8(strCopy);
+    }
+}
+
+// A user starts the updater from a folder of theirs, then renames the running
+// program away and puts another file at its name before it reads its own
+// signature: the signer must still be that of the running image, or none may
+// be trusted at all.
+TEST(OwnSignerTest, IsReadFromTheRunningImageNotFromWhatHasItsNameNow)
+{
+    const std::string publisher = "0 " + Hex(SignerOf(Fixture(L"publisher.exe")));
+    ASSERT_NE(Hex(SignerOf(Fixture(L"other.exe"))), Hex(SignerOf(Fixture(L"publisher.exe"))));
+    ScratchFolder folder(L"own");
+    const std::wstring strExe = folder / L"LumetUpdate.exe";
+    const auto Place = [&](const wchar_t* pszFixture) {
+        ::DeleteFileW(strExe.c_str());
+        ::DeleteFileW((strExe + L".signer").c_str());
+        ::DeleteFileW((folder / L"moved.exe").c_str());
+        EXPECT_TRUE(::CopyFileW(Fixture(pszFixture).c_str(), strExe.c_str(), FALSE));
+    };
+
+    Place(L"signer.exe");
+    EXPECT_EQ(RunSignerReport(strExe), "0 ");
+    Place(L"signer-publisher.exe");
+    EXPECT_EQ(RunSignerReport(strExe), publisher);
+
+    // On Windows the image is found under its new name; Wine keeps no track
+    // of the rename, and the program then trusts no signer.
+    Place(L"signer-publisher.exe");
+    std::string report = RunSignerReport(strExe, folder / L"moved.exe", Fixture(L"signer-other.exe"));
+    EXPECT_TRUE(report == publisher || !report.starts_with("0 ")) << report;
+    Place(L"signer-publisher.exe");
+    report = RunSignerReport(strExe, folder / L"moved.exe", Fixture(L"signer.exe"));
+    EXPECT_TRUE(report == publisher || !report.starts_with("0 ")) << report;
+}
+
+// Windows looks for a DLL that is not one of its known ones beside the
+// program first; the prefix is told to do so for wintrust.dll, as Wine
+// otherwise prefers its own.
+TEST(SignatureTest, AWintrustPlantedBesideTheProgramIsNeverLoaded)
+{
+    ScratchFolder folder(L"planted");
+    const std::wstring strExe = folder / L"checker.exe";
+    ASSERT_TRUE(::CopyFileW(Fixture(L"signer.exe").c_str(), strExe.c_str(), TRUE));
+    ASSERT_TRUE(::CopyFileW(FromUnix(LUMET_PLANTED_WINTRUST).c_str(), (folder / L"wintrust.dll").c_str(), TRUE));
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\checker.exe\\DllOverrides",
+                                L"wintrust", REG_SZ, L"native,builtin", sizeof(L"native,builtin")),
+              ERROR_SUCCESS);
+
+    EXPECT_EQ(RunAndWait(L"\"" + strExe + L"\" /verify " + Fixture(L"app.exe")), 0u);
+    EXPECT_EQ(ReadBytes(strExe + L".signer"), std::to_string(kErrorInvalidImageHash) + " ");
+    EXPECT_FALSE(Exists(folder / L"wintrust.dll.loaded"));
+}
+}
