@@ -6,5 +6,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc != 2)
         return 2;
-    return CFolderRemover().DeleteFolderContents(argv[1]) ? 0 : 1;
+    CWorkFolder work;
+    const bool bRan = CFolderRemover(work).DeleteFolderContents(argv[1]);
+    work.Finish();
+    return bRan ? 0 : 1;
 }

@@ -5,7 +5,8 @@
 # release. Both of the latter carry the stand-in application as
 # VimoLumet\VimoLumet.exe below INSTALLDIR, record the product code in the
 # maker's installer key and their install folder in the uninstall entry. Also
-# the new release with its cabinet outside the package, which cannot install.
+# the new release asking for a restart, another product's package, and the new
+# release with its cabinet outside the package, which cannot install.
 # Usage: make-packages.sh OUT_DIR FAKE_APP_EXE PRODUCTS_XML
 set -eu
 
@@ -101,6 +102,18 @@ release() {
 }
 release installed "$INSTALLED_CODE" 3.1.0.0 OLD_RELEASE.txt 1
 release new "$NEW_CODE" 4.0.0.0 NEW_RELEASE.txt 2
+
+# The new release asking for a restart when it is installed (its installer
+# then exits with 3010).
+cp "$out/new.msi" "$out/reboot.msi"
+msibuild "$out/reboot.msi" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('ScheduleReboot', 6650)"
+
+# Another product's package, which installs a program of its own at the
+# application's place: what a user might put where the new release was.
+echo "other release" > "$work/OTHER_RELEASE.txt"
+release_wxs "{C0DE0003-5A7E-4C1D-9B2A-000000000003}" "Other Product" 9.0.0.0 OTHER_RELEASE.txt 3 > "$work/other.wxs"
+build other
+msibuild "$out/other.msi" -q "UPDATE CustomAction SET Type=51 WHERE Action='SetArpInstallLocation'"
 
 # The new release with its cabinet kept beside the package (EmbedCab="no"):
 # its Media table names "app.cab" without the '#' that marks a stream of the

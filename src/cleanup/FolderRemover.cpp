@@ -3,9 +3,8 @@
 #include "log/Log.h"
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
-#include "win/Text.h"
-
 #include "win/Security.h"
+#include "win/Text.h"
 
 #include <windows.h>
 

@@ -213,9 +213,9 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
     const std::wstring strProgram = pszUninstallCommand ? ProgramOf(pszUninstallCommand) : std::wstring();
     if (!pszUninstallCommand || IsWindowsInstaller(strProgram))
     {
-        RunWindowsInstaller(session,
-                            L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(session.GetInstallerLogPath()),
-                            dwExitCode);
+        RunWindowsInstaller(
+            session, L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(session.GetInstallerLogPath()),
+            dwExitCode);
         return;
     }
     // Any other command comes from the application's uninstall entry, which

@@ -85,10 +85,9 @@ DWORD GiveToAdministrators(HANDLE h)
     if (!pSecurity.IsValid() || !::GetSecurityDescriptorOwner(pSecurity.Get(), &pOwner, &bDefaulted) ||
         !::GetSecurityDescriptorDacl(pSecurity.Get(), &bPresent, &pDacl, &bDefaulted))
         return ERROR_INVALID_SECURITY_DESCR;
-    return g_pfnSetSecurityInfo(h, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                    PROTECTED_DACL_SECURITY_INFORMATION,
-                                pOwner, nullptr, pDacl, nullptr);
+    return g_pfnSetSecurityInfo(
+        h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        pOwner, nullptr, pDacl, nullptr);
 }
 
 bool IsAdministratorsOnly(HANDLE h)

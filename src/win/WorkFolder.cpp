@@ -10,7 +10,8 @@
 
 namespace
 {
-constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
 constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // Makes pszName inside hParent with the program's own access list, or, when
@@ -93,7 +94,8 @@ void CWorkFolder::Finish()
             continue;
         // An empty folder goes now; one that is not empty refuses.
         const COpenedEntry opened = OpenEntry(m_hFolder.Get(), entry, DELETE);
-        if (opened.eKind == EEntryKind::Folder && DeleteByHandle(opened.h.Get(), opened.dwAttributes, false) == ERROR_SUCCESS)
+        if (opened.eKind == EEntryKind::Folder &&
+            DeleteByHandle(opened.h.Get(), opened.dwAttributes, false) == ERROR_SUCCESS)
             --nLeft;
     }
     if (nLeft == 0 && DeleteByHandle(m_hFolder.Get(), FILE_ATTRIBUTE_DIRECTORY, false) == ERROR_SUCCESS)

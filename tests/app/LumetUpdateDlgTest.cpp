@@ -63,25 +63,31 @@ bool g_bCloseAtHandOver = false;
 
 // In the order of UpdateSteps.
 const UpdateSteps kRecordingSteps = {
+    [](const std::wstring& strPackage, CWorkFolder&, std::wstring& strCopy) {
+        Record(L"PreparePackage(" + strPackage + L")");
+        strCopy = L"C:\\Run\\new.msi";
+        return DWORD{ERROR_SUCCESS};
+    },
     [] {
         Record(L"GetProductCode");
         g_removal.Pass();
         return std::wstring(L"{CODE}");
     },
     [] { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
-    [](const ProductList& list) {
+    [](CInstallerSession&, const ProductList& list) {
         Record(L"RemoveEarlierVersions products=" + std::to_wstring(list.m_vecProducts.size()));
     },
-    [] { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
+    [](CWorkFolder&) { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
     [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
-    [](const wchar_t* psz, const std::wstring& strCode) {
+    [](CInstallerSession&, const wchar_t* psz, const std::wstring& strCode) {
         Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
         if (g_bCloseAtHandOver)
             ::PostMessageW(g_hDialog, WM_CLOSE, 0, 0);
     },
-    [](const std::wstring& strPackage, const std::wstring& strDir) {
+    [](CInstallerSession&, const std::wstring& strPackage, const std::wstring& strDir) {
         Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
         g_install.Pass();
+        return DWORD{ERROR_SUCCESS};
     },
     [](const std::wstring& strDir) {
         Record(L"Launch(" + strDir + L") busy=" + std::to_wstring(g_pRun->IsBusy()));
@@ -193,10 +199,11 @@ TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
 {
     Run();
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(g_strLog, L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|RemoveEarlierVersions products=8"
-                        L"|RemoveLeftovers|GetUninstallString|UninstallProduct(MsiExec.exe /I{CODE},{CODE})"
-                        L"|InstallPackage(C:\\Temp\\new.msi,D:\\Apps\\Vimo\\)|SetMarquee(0,0)|SetPos(0,0)"
-                        L"|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
+    EXPECT_EQ(g_strLog,
+              L"|SetMarquee(1,1000)|PreparePackage(C:\\Temp\\new.msi)|GetProductCode|GetInstallLocation"
+              L"|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
+              L"|UninstallProduct(MsiExec.exe /I{CODE},{CODE})|InstallPackage(C:\\Run\\new.msi,D:\\Apps\\Vimo\\)"
+              L"|SetMarquee(0,0)|SetPos(0,0)|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
 }
 
 // When a close is requested: during the removal, between the phases, during

@@ -30,15 +30,20 @@ TEST(StartUp, PackagePathIsTheFirstArgumentAfterTheProgram)
 std::wstring g_strSeen;
 
 const UpdateSteps kQuietSteps = {
+    [](const std::wstring& strPackage, CWorkFolder&, std::wstring& strCopy) {
+        strCopy = strPackage;
+        return DWORD{ERROR_SUCCESS};
+    },
     [] { return std::wstring(); },
     [] { return std::wstring(); },
-    [](const ProductList&) {},
-    [] { return std::vector<std::wstring>(); },
+    [](CInstallerSession&, const ProductList&) {},
+    [](CWorkFolder&) { return std::vector<std::wstring>(); },
     [] { return std::wstring(); },
-    [](const wchar_t*, const std::wstring&) {},
-    [](const std::wstring& strPackage, const std::wstring&) {
+    [](CInstallerSession&, const wchar_t*, const std::wstring&) {},
+    [](CInstallerSession&, const std::wstring& strPackage, const std::wstring&) {
         WriteLog(L"installing " + strPackage);
         g_strSeen = strPackage + L"|" + CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
+        return DWORD{ERROR_SUCCESS_REBOOT_REQUIRED};
     },
     [](const std::wstring&) {},
 };
@@ -54,7 +59,8 @@ TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
     const SeamOverride<UpdateSteps> steps(g_updateSteps, kQuietSteps);
     FixedClock clock(MakeSystemTime(2024, 2, 29, 23, 59, 58));
 
-    EXPECT_EQ(RunLumetUpdate(L"LumetUpdate.exe \"C:\\Temp dir\\new.msi\" ignored"), 0);
+    // The install's exit code is the process's.
+    EXPECT_EQ(RunLumetUpdate(L"LumetUpdate.exe \"C:\\Temp dir\\new.msi\" ignored"), 3010);
 
     EXPECT_EQ(g_strSeen, L"C:\\Temp dir\\new.msi|Update [APPLICATION] in progress, please wait.");
     EXPECT_EQ(g_pMessageTable, nullptr);

@@ -27,7 +27,8 @@ TEST(LeftoversTest, RecordsShortcutsEmptiesTheDataFolderAndDeletesTheUserKey)
     for (const wchar_t* pszKey : {L"Software\\Vimo\\Lumet", L"Software\\Vimo\\Lumet\\Recent", L"Software\\Vimo\\Keep"})
         ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
 
-    const std::vector<std::wstring> found = RemoveLeftovers();
+    CWorkFolder work;
+    const std::vector<std::wstring> found = RemoveLeftovers(work);
 
     // Desktops, the common start menu, then each profile's Programs and Startup folders.
     const std::vector<std::wstring> recorded = {

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace
 {
@@ -24,6 +25,7 @@ std::wstring FromUnix(std::string path)
     return L"Z:" + std::wstring(path.begin(), path.end());
 }
 std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
+std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
 
 std::wstring ShellFolder(int nCsidl)
 {
@@ -53,14 +55,16 @@ void Msiexec(const std::wstring& strArguments)
 
 // The UTC clock just before and after the updater's run.
 SYSTEMTIME g_stStart, g_stEnd;
+const DWORD kNotEnded = static_cast<DWORD>(-1);
 
-// Runs the updater and waits for it to close by itself.
-bool RunUpdater(const std::wstring& strArguments)
+// Runs the updater (the one built, or strUpdater) and waits for it to close
+// by itself; its exit code, or kNotEnded.
+DWORD RunUpdater(const std::wstring& strArguments, const std::wstring& strUpdater = FromUnix(LUMET_UPDATE_EXE))
 {
     ::GetSystemTime(&g_stStart);
-    const DWORD dwExit = RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" " + strArguments, 300000);
+    const DWORD dwExit = RunAndWait(L"\"" + strUpdater + L"\" " + strArguments, 300000);
     ::GetSystemTime(&g_stEnd);
-    return dwExit != static_cast<DWORD>(-1);
+    return dwExit;
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
@@ -85,6 +89,28 @@ std::string RunLog()
     const std::wstring strStamp = logs[0].substr(16, 15);
     EXPECT_TRUE(FormatTimeStamp(g_stStart) <= strStamp && strStamp <= FormatTimeStamp(g_stEnd)) << Utf8(logs[0]);
     return ReadBytes(LogFolder() + L"\\" + logs[0]);
+}
+
+// The log of an unsigned updater's run that launched the application at strExe.
+std::string LogOfLaunch(const std::string& strExe)
+{
+    return "No publisher checked: this updater is not signed.\r\nRun Lumet\r\n" + strExe;
+}
+
+std::wstring TempFolder()
+{
+    wchar_t szTemp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    return szTemp;
+}
+
+// Whether path lies in a run's own folder, below the Windows temporary
+// folder (whose name the file system gives in its own case).
+bool InRunFolder(std::string path)
+{
+    std::transform(path.begin(), path.end(), path.begin(),
+                   [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; });
+    return path.starts_with("c:\\windows\\temp\\lumetupdate-");
 }
 
 void Copy(const std::wstring& strFrom, const std::wstring& strTo)
@@ -112,6 +138,18 @@ void PrepareInstalledMachine()
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
 }
 
+// Nothing of the machine prepared above was removed or run.
+void ExpectNothingRemovedOrRun()
+{
+    const auto listed = ListedProducts();
+    EXPECT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
+    EXPECT_EQ(ReadBytes(DataFolder() + L"\\.state"), "state");
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
+    EXPECT_FALSE(Installed(kNew));
+    EXPECT_TRUE(FakeRuns().empty());
+    EXPECT_TRUE(FilesIn(TempFolder() + L"VimoLog\\*").empty());
+}
+
 TEST(EndToEnd, TypicalUpdate)
 {
     PrepareInstalledMachine();
@@ -126,7 +164,10 @@ TEST(EndToEnd, TypicalUpdate)
         WriteBytes(LogFolder() + L"\\" + pszName, "old");
         SetLastWriteTime(LogFolder() + L"\\" + pszName, AddSeconds(stNow, -nAgeDays * 86400LL));
     }
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
+    // The user's own variables reach the elevated updater; the programs it
+    // starts get none of them.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"LUMET_USER_VARIABLE", L"planted"));
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
     EXPECT_FALSE(Exists(LogFolder() + L"\\archive\\notes.txt"));
     EXPECT_TRUE(Exists(LogFolder() + L"\\young.log") && Exists(LogFolder() + L"\\.keep"));
 
@@ -136,18 +177,26 @@ TEST(EndToEnd, TypicalUpdate)
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kNew, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNew);
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
-    const std::optional<std::string> started = WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started");
-    ASSERT_TRUE(started.has_value()) << "the application was not started";
-    EXPECT_NE(started->find("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"), std::string::npos) << *started;
+    // Started by the desktop's shell, in its own folder, with the shell's
+    // environment.
+    ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
+    const std::vector<FakeRun> runs = FakeRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
+    EXPECT_EQ(runs[0].folder, "C:\\Apps\\Vimo\\VimoLumet");
+    EXPECT_EQ(runs[0].parent, "explorer.exe");
+    EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
 
     EXPECT_TRUE(IsFolder(DataFolder()));
     EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
     EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
-    EXPECT_EQ(RunLog(), "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
-    wchar_t szTemp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, szTemp);
-    EXPECT_FALSE(FilesIn(std::wstring(szTemp) + L"VimoLog\\VimoLumet*.log").empty());
+    EXPECT_EQ(RunLog(), LogOfLaunch("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"));
+    // Ten installer runs (eight listed releases, the installed one, the new
+    // one), ten logs, though some started within one second.
+    EXPECT_EQ(FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size(), 10u);
+    // The run's own folder and the copy of the package are gone.
+    EXPECT_TRUE(FilesIn(L"C:\\windows\\Temp\\LumetUpdate-*").empty());
 }
 
 struct RunCase
@@ -155,16 +204,19 @@ struct RunCase
     const char* name;
     bool bInstalledBefore;
     const wchar_t* installLocation; // replaces the recorded one when given
-    const wchar_t* packageAt;       // where the new release is put, if anywhere
-    const wchar_t* arguments;       // the updater's command line after its own path
-    const wchar_t* newFile;         // a file of the new release where it must land; null: none installed
+    const wchar_t* packageFrom;     // the package put at packageAt, if anywhere
+    const wchar_t* packageAt;
+    const wchar_t* arguments; // the updater's command line after its own path
+    const wchar_t* newFile;   // a file of the new release where it must land; null: none installed
+    DWORD dwExitCode;
     std::string log;
+    const wchar_t* updater = nullptr; // a fixture in place of the updater built
 };
 
 class EndToEndRun : public ::testing::TestWithParam<RunCase>
 {};
 
-TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
+TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSaysOrRefusesBeforeAnythingIsRemoved)
 {
     const RunCase& c = GetParam();
     if (c.bInstalledBefore)
@@ -178,70 +230,203 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSays)
                   0);
     }
     if (c.packageAt)
-    {
-        Copy(Package(L"new.msi"), c.packageAt);
-    }
+        Copy(std::wstring(c.packageFrom).starts_with(L"check:") ? Fixture(c.packageFrom + 6) : Package(c.packageFrom),
+             c.packageAt);
+    // What a user planted where the install location without its backslash
+    // and the application's name run together.
+    Copy(FakeAppPath(), L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe");
+    MakeFolders(L"C:\\Temp\\folder.msi");
 
-    ASSERT_TRUE(RunUpdater(c.arguments)) << "the window did not close by itself";
+    const DWORD dwExit = c.updater ? RunUpdater(c.arguments, Fixture(c.updater)) : RunUpdater(c.arguments);
+    EXPECT_EQ(dwExit, c.dwExitCode);
     EXPECT_EQ(RunLog(), c.log);
     EXPECT_EQ(Installed(kNew), c.newFile != nullptr);
+    EXPECT_FALSE(Exists(L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe.started"));
     if (c.newFile)
-    {
         EXPECT_TRUE(Exists(c.newFile));
-    }
+    if (c.bInstalledBefore && c.log.starts_with("Update refused"))
+        ExpectNothingRemovedOrRun();
 }
 
-const char kLogOfAppsVimo[] = "Run Lumet\r\nC:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
+const char kLaunchOfAppsVimo[] = "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
+const wchar_t kNewInAppsVimo[] = L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
+const wchar_t kNewInDefault[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
+const wchar_t kTempNew[] = L"C:\\Temp\\new.msi";
+const std::string kSignedRunLog = std::string("Run Lumet\r\n") + kLaunchOfAppsVimo;
+
+std::string Refused(const char* pszReason, const char* pszPackage)
+{
+    return std::string("Update refused: ") + pszReason + ": " + pszPackage + "\r\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndRun,
-    ::testing::Values(RunCase{"NothingInstalled", false, nullptr, L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
-                              L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                              std::string("Run Lumet\r\n") + kDefaultExe},
-                      RunCase{"PackagePathWithBlanks", true, nullptr, L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
-                              L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi",
-                              L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt", kLogOfAppsVimo},
-                      RunCase{"NoArgument", true, nullptr, nullptr, L"", nullptr, kLogOfAppsVimo},
-                      RunCase{"InstallLocationWithAQuote", true, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\",
-                              L"C:\\Temp\\new.msi", L"C:\\Temp\\new.msi",
-                              L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt",
-                              std::string("Run Lumet\r\n") + kDefaultExe}),
+    ::testing::Values(
+        RunCase{"NothingInstalled", false, nullptr, L"new.msi", kTempNew, kTempNew, kNewInDefault, 0,
+                LogOfLaunch(kDefaultExe)},
+        RunCase{"PackagePathWithBlanks", true, nullptr, L"new.msi", L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
+                L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
+        RunCase{"InstallLocationWithAQuote", true, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\", L"new.msi", kTempNew,
+                kTempNew, kNewInDefault, 0, LogOfLaunch(kDefaultExe)},
+        RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"new.msi", kTempNew, kTempNew,
+                kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
+        RunCase{"InstallFails", true, L"D:\\Apps\\Vimo\\", L"new.msi", kTempNew, kTempNew, nullptr, 1603,
+                LogOfLaunch("D:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe")},
+        RunCase{"InstallAsksForARestart", false, nullptr, L"reboot.msi", kTempNew, kTempNew, kNewInDefault, 3010,
+                LogOfLaunch(kDefaultExe)},
+        // Refused: nothing is removed or run.
+        RunCase{"NoArgument", true, nullptr, nullptr, nullptr, L"", nullptr, 1639, Refused("no package given", "")},
+        RunCase{"PathNamesNothing", true, nullptr, nullptr, nullptr, L"C:\\Temp\\gone.msi", nullptr, 2,
+                Refused("not found", "C:\\Temp\\gone.msi")},
+        RunCase{"RelativePath", true, nullptr, nullptr, nullptr, L"new.msi", nullptr, 161,
+                Refused("not a full path", "new.msi")},
+        RunCase{"Folder", true, nullptr, nullptr, nullptr, L"C:\\Temp\\folder.msi", nullptr, 1619,
+                Refused("cannot be read", "C:\\Temp\\folder.msi")},
+        RunCase{"CutShort", true, nullptr, L"check:half.msi", kTempNew, kTempNew, nullptr, 1620,
+                Refused("not a valid Windows Installer package", "C:\\Temp\\new.msi")},
+        RunCase{"CabinetOutside", true, nullptr, L"external.msi", kTempNew, kTempNew, nullptr, 1612,
+                Refused("files outside the package", "C:\\Temp\\new.msi")},
+        // A signed updater takes packages of its own publisher only.
+        RunCase{"SignedBySamePublisher", true, nullptr, L"check:publisher.msi", kTempNew, kTempNew, kNewInAppsVimo, 0,
+                kSignedRunLog, L"updater-publisher.exe"},
+        RunCase{"SignedWithRenewedCertificate", true, nullptr, L"check:renewed.msi", kTempNew, kTempNew, kNewInAppsVimo,
+                0, kSignedRunLog, L"updater-publisher.exe"},
+        RunCase{"Unsigned", true, nullptr, L"new.msi", kTempNew, kTempNew, nullptr, 577,
+                Refused("no valid signature", "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
+        RunCase{"SignedByAnotherPublisher", true, nullptr, L"check:other.msi", kTempNew, kTempNew, nullptr, 1625,
+                Refused("signed by another publisher", "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
+        RunCase{"TamperedInstallerProgram", true, nullptr, L"check:tampered.exe", L"C:\\Temp\\setup.exe",
+                L"C:\\Temp\\setup.exe", nullptr, 577, Refused("no valid signature", "C:\\Temp\\setup.exe"),
+                L"updater-publisher.exe"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
-// An installer program at a path with blanks runs itself with the one
-// argument /silent, never a program planted where the path has a blank.
+// An installer program at a path with blanks runs from the checked copy in the
+// run's own folder, with the one argument /silent, in that folder and with
+// the machine's environment; never a program planted where the path has a
+// blank.
 TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
 {
     MakeFolders(L"C:\\Setup Files");
     for (const wchar_t* pszPath : {L"C:\\Setup Files\\Vimo Setup.exe", L"C:\\Setup.exe", L"C:\\Setup Files\\Vimo.exe"})
         ASSERT_TRUE(::CopyFileW(FakeAppPath().c_str(), pszPath, FALSE));
-    ASSERT_TRUE(RunUpdater(L"\"C:\\Setup Files\\Vimo Setup.exe\""));
-    EXPECT_EQ(WaitForFile(L"C:\\Setup Files\\Vimo Setup.exe.started"), "\"C:\\Setup Files\\Vimo Setup.exe\" /silent");
-    EXPECT_FALSE(Exists(L"C:\\Setup.exe.started") || Exists(L"C:\\Setup Files\\Vimo.exe.started"));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"LUMET_USER_VARIABLE", L"planted"));
+    EXPECT_EQ(RunUpdater(L"\"C:\\Setup Files\\Vimo Setup.exe\""), 0u);
+    const std::vector<FakeRun> runs = FakeRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    const std::string copy = runs[0].run;
+    EXPECT_TRUE(InRunFolder(copy) && copy.ends_with("\\Package\\Vimo Setup.exe")) << copy;
+    EXPECT_EQ(runs[0].command, "\"" + copy + "\" /silent");
+    EXPECT_EQ(runs[0].folder, copy.substr(0, copy.rfind('\\')));
+    EXPECT_TRUE(runs[0].HasVariable("TEMP", copy.substr(0, copy.rfind("\\Package")) + "\\Temp"));
+    EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
     EXPECT_FALSE(Installed(kNew));
-    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
+    EXPECT_EQ(RunLog(), LogOfLaunch(kDefaultExe));
 }
 
-// An MsiExec.exe planted in the current folder, then one beside the updater,
-// never runs; the system's does, here a recording stand-in that Wine runs in
-// place of its own when told to prefer the native program.
+// Started from a folder the user can write, beside an MsiExec.exe planted
+// there and one beside the updater, with an uninstall command that names
+// msiexec without ".exe": neither planted program runs; the system's does,
+// in the system folder, with none of the user's variables. Here the system's
+// is a recording stand-in that Wine runs in place of its own when told to
+// prefer the native program.
 TEST(EndToEnd, PlantedMsiexecNeverRuns)
 {
+    PrepareInstalledMachine();
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), L"UninstallString", REG_SZ,
+                                (L"msiexec /x" + kInstalled).c_str(),
+                                static_cast<DWORD>((kInstalled.size() + 11) * sizeof(wchar_t))),
+              0);
     const std::wstring strSystem = L"C:\\windows\\system32\\msiexec.exe";
     Copy(FakeAppPath(), strSystem);
     ASSERT_EQ(RunAndWait(L"reg.exe add HKCU\\Software\\Wine\\DllOverrides /v msiexec.exe /d native /f"), 0u);
     Copy(FromUnix(LUMET_UPDATE_EXE), L"C:\\Downloads\\LumetUpdate.exe");
     MakeFolders(L"C:\\Work");
     ASSERT_TRUE(::SetCurrentDirectoryW(L"C:\\Work"));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"LUMET_USER_VARIABLE", L"planted"));
     for (const std::wstring strPlanted : {L"C:\\Work\\MsiExec.exe", L"C:\\Downloads\\MsiExec.exe"})
-    {
         Copy(FakeAppPath(), strPlanted);
-        ::DeleteFileW((strSystem + L".started").c_str());
-        ASSERT_NE(RunAndWait(L"C:\\Downloads\\LumetUpdate.exe C:\\Temp\\new.msi", 300000), static_cast<DWORD>(-1));
-        EXPECT_FALSE(Exists(strPlanted + L".started")) << Utf8(strPlanted);
-        EXPECT_TRUE(ReadBytes(strSystem + L".started").starts_with("MsiExec.exe /i \"C:\\Temp\\new.msi\" INSTALLDIR="));
+    ASSERT_NE(RunAndWait(L"C:\\Downloads\\LumetUpdate.exe C:\\Temp\\new.msi", 300000), kNotEnded);
+
+    // The installed copy is not really removed: its application starts last.
+    ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
+    std::vector<FakeRun> runs = FakeRuns();
+    ASSERT_EQ(runs.size(), 11u); // eight listed releases, the installed one, the new one, the application
+    EXPECT_EQ(runs.back().run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
+    runs.pop_back();
+    for (const FakeRun& run : runs)
+    {
+        EXPECT_EQ(run.run, Utf8(strSystem));
+        EXPECT_EQ(run.folder, "C:\\windows\\system32");
+        EXPECT_FALSE(run.HasVariable("LUMET_USER_VARIABLE"));
     }
+    EXPECT_TRUE(runs[8].command.starts_with("MsiExec.exe /X" + Utf8(kInstalled) + " /quiet /lv ")) << runs[8].command;
+    EXPECT_TRUE(runs[9].command.starts_with("MsiExec.exe /i \"") && InRunFolder(runs[9].command.substr(16)))
+        << runs[9].command;
 }
+
+// A package replaced by another product's package during the first removal
+// run: what was checked is what is installed, and the other package is
+// neither installed nor run.
+TEST(EndToEnd, PackageReplacedDuringTheRemovalIsNotInstalled)
+{
+    PrepareInstalledMachine();
+    const std::wstring strLogs = TempFolder() + L"VimoLog";
+    std::thread swapper([&] {
+        // The first installer log appears just before the first removal runs.
+        for (int i = 0; i < 3000 && FilesIn(strLogs + L"\\VimoLumet*.log").empty(); ++i)
+            ::Sleep(10);
+        EXPECT_TRUE(::CopyFileW(Package(L"other.msi").c_str(), L"C:\\Temp\\new.msi", FALSE));
+    });
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
+    swapper.join();
+    EXPECT_TRUE(Installed(kNew));
+    EXPECT_FALSE(Installed(L"{C0DE0003-5A7E-4C1D-9B2A-000000000003}"));
+    EXPECT_FALSE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\OTHER_RELEASE.txt"));
+    EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
+}
+
+// Where the installer's logs cannot go safely to %TEMP%\VimoLog (a link
+// there, or a temporary folder too long for the system to report), they go
+// to the run's own folder, the log says so, and the update runs to its end;
+// nothing is written, changed or deleted where the link points.
+class EndToEndInstallerLogs : public ::testing::TestWithParam<bool>
+{};
+
+TEST_P(EndToEndInstallerLogs, GoToTheRunsOwnFolderWhereTheirsIsNotSafe)
+{
+    const bool bLink = GetParam();
+    const std::wstring strVictim = L"C:\\Victim";
+    WriteBytes(strVictim + L"\\precious.dat", "victim");
+    if (bLink)
+        ASSERT_TRUE(MakeFolderLink(TempFolder() + L"VimoLog", strVictim));
+    else
+    {
+        const std::wstring strLong = L"C:\\Temp\\" + std::wstring(130, L't') + L"\\" + std::wstring(130, L'u');
+        MakeFolders(L"C:\\Temp");
+        for (const std::wstring& strLevel : {strLong.substr(0, strLong.rfind(L'\\')), strLong})
+            ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + strLevel).c_str(), nullptr));
+        ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", strLong.c_str()) &&
+                    ::SetEnvironmentVariableW(L"TMP", strLong.c_str()));
+    }
+    Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
+    EXPECT_TRUE(Installed(kNew));
+    const std::string log = RunLog();
+    const size_t nFolder = log.find("Installer logs in ") + 18;
+    const std::string folder = log.substr(nFolder, log.find("\r\n", nFolder) - nFolder);
+    EXPECT_TRUE(InRunFolder(folder) && folder.ends_with("\\VimoLog")) << log;
+    EXPECT_EQ(log, "No publisher checked: this updater is not signed.\r\nInstaller logs in " + folder +
+                       "\r\nRun Lumet\r\n" + kDefaultExe);
+    // The run's own folder stays, with the logs.
+    EXPECT_EQ(FilesIn(std::wstring(folder.begin(), folder.end()) + L"\\VimoLumet*.log").size(), 9u);
+    EXPECT_EQ(FilesIn(strVictim + L"\\*"), std::vector<std::wstring>{L"precious.dat"});
+    EXPECT_EQ(ReadBytes(strVictim + L"\\precious.dat"), "victim");
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, EndToEndInstallerLogs, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "LinkInPlaceOfTheLogFolder" : "TempFolderTooLong");
+                         });
 
 // Trees as deep as Wine can reach, where anyone may make them, in the data
 // folder and in the log folder: the update walks them without recursion and
@@ -254,12 +439,12 @@ TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
     const bool bDataFolder = GetParam();
     ASSERT_GE(MakeDeepTree((bDataFolder ? DataFolder() : LogFolder()) + L"\\deep", 1800), 1500u);
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
-    ASSERT_TRUE(RunUpdater(L"C:\\Temp\\new.msi"));
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
     if (bDataFolder)
         EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     else
         EXPECT_TRUE(IsFolder(LogFolder() + L"\\deep\\a\\a")); // pruning deletes old files only
-    EXPECT_EQ(RunLog(), std::string("Run Lumet\r\n") + kDefaultExe);
+    EXPECT_EQ(RunLog(), LogOfLaunch(kDefaultExe));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
@@ -301,9 +486,10 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         std::filesystem::remove_all(LogFolder());
         HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr); // no FILE_SHARE_DELETE, for the whole run
-        const bool bEnded = RunUpdater(L"");
+        Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
+        const DWORD dwExit = RunUpdater(L"C:\\Temp\\new.msi");
         ::CloseHandle(hLocked);
-        ASSERT_TRUE(bEnded);
+        ASSERT_NE(dwExit, kNotEnded);
 
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, strVictim + L"\\Lumet\\Recent")) << Utf8(strLink);
         // A link at the key is deleted as a link; one above it is left alone.
@@ -313,7 +499,8 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
         EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
         EXPECT_TRUE(PendingDeletions().empty());
-        EXPECT_EQ(RunLog(), "Left in place: " + Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
+        EXPECT_EQ(RunLog(), "No publisher checked: this updater is not signed.\r\nLeft in place: " +
+                                Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
     }
 }
 }

@@ -6,16 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 namespace
 {
-// Each run: the program started by its path (empty: left to the system's
-// search) and its command line.
-using Runs = std::vector<std::pair<std::wstring, std::wstring>>;
+// Each run: the program started by its path, its command line and the folder
+// it starts in.
+struct CRun
+{
+    std::wstring strApplication, strCommandLine, strFolder;
+    bool operator==(const CRun&) const = default;
+};
+using Runs = std::vector<CRun>;
 Runs g_vecRun;
-const std::wstring kMsiexec = L"C:\\windows\\system32\\msiexec.exe";
+const std::wstring kSystem = L"C:\\windows\\system32";
+const std::wstring kMsiexec = kSystem + L"\\msiexec.exe";
 const std::wstring kLogFolder = (std::filesystem::temp_directory_path() / L"VimoLog").wstring();
 
 TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
@@ -34,45 +41,49 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         bool bLogFolder;
         std::string log = {};
     };
+    const std::wstring strOwnFolder = L"C:\\Program Files (x86)\\Vimo";
+    const CRun quiet = {kMsiexec, strQuiet, kSystem};
     const Case cases[] = {
-        {"no command", nullptr, nullptr, {{kMsiexec, strQuiet}}, true},
-        {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
-        {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
-        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
-        {"quoted, by full path",
-         L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}",
-         nullptr,
-         {{kMsiexec, strQuiet}},
-         true},
-        {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {{kMsiexec, strQuiet}}, true},
+        {"no command", nullptr, nullptr, {quiet}, true},
+        {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}, true},
+        {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {quiet}, true},
+        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {quiet}, true},
+        {"quoted, by full path", L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}", nullptr, {quiet}, true},
+        {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {quiet}, true},
         {"own uninstaller, quoted",
          L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S",
          nullptr,
-         {{strOwn, L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S"}},
+         {{strOwn, L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S", strOwnFolder}},
          false},
         {"own uninstaller, blanks unquoted",
          L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S",
          nullptr,
-         {{strOwn, L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S"}},
+         {{strOwn, L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S", strOwnFolder}},
          false},
         {"no folder", L"uninst.exe /S", nullptr, {}, false, "Uninstall command not run: uninst.exe /S\r\n"},
         {"empty command", L"", nullptr, {}, false},
-        {".exe, blanks", pszSetup, L"D:\\", {{pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent"}}, false},
+        {".exe, blanks",
+         pszSetup,
+         L"D:\\",
+         {{pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent", L"C:\\Setup Files"}},
+         false},
         {"no package", L"", L"", {}, false},
         {".Msi, no folder",
          L"C:\\Temp\\new.Msi",
          L"",
          {{kMsiexec,
-           L"MsiExec.exe /i \"C:\\Temp\\new.Msi\" INSTALLDIR=\"C:\\Program Files (x86)\\Vimo\\\" /qn" + strLog}},
+           L"MsiExec.exe /i \"C:\\Temp\\new.Msi\" INSTALLDIR=\"C:\\Program Files (x86)\\Vimo\\\" /qn" + strLog,
+           kSystem}},
          true},
     };
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine,
-                                           [](const std::wstring& strApplication, const std::wstring& strCommandLine) {
-                                               g_vecRun.emplace_back(strApplication, strCommandLine);
-                                               return true;
-                                           });
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const CChildProgram& program, DWORD& dwExitCode) {
+        g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
+        dwExitCode = 0;
+        return DWORD{ERROR_SUCCESS};
+    });
+    CWorkFolder work;
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszLabel);
@@ -80,14 +91,34 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         std::filesystem::remove_all(kLogFolder, ec);
         g_vecRun.clear();
         const LogCapture log;
+        CInstallerSession session(work);
         if (c.pszFolder)
-            InstallPackage(c.pszArgument, c.pszFolder);
+            InstallPackage(session, c.pszArgument, c.pszFolder);
         else
-            UninstallProduct(c.pszArgument, strCode);
+            UninstallProduct(session, c.pszArgument, strCode);
         EXPECT_EQ(g_vecRun, c.vecRun);
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
         EXPECT_EQ(log.Bytes(), c.log);
     }
+
+    // Nine runs within one second leave nine logs, the first under the name
+    // of that second.
+    std::error_code ec;
+    std::filesystem::remove_all(kLogFolder, ec);
+    CInstallerSession session(work);
+    for (int i = 0; i < 9; ++i)
+        UninstallProduct(session, nullptr, strCode);
+    std::vector<std::wstring> vecLogs;
+    for (const auto& entry : std::filesystem::directory_iterator(kLogFolder))
+        vecLogs.push_back(entry.path().filename().wstring());
+    std::sort(vecLogs.begin(), vecLogs.end());
+    const std::vector<std::wstring> vecExpected = {
+        L"VimoLumet20210102_030405.log",   L"VimoLumet20210102_030405_2.log", L"VimoLumet20210102_030405_3.log",
+        L"VimoLumet20210102_030405_4.log", L"VimoLumet20210102_030405_5.log", L"VimoLumet20210102_030405_6.log",
+        L"VimoLumet20210102_030405_7.log", L"VimoLumet20210102_030405_8.log", L"VimoLumet20210102_030405_9.log"};
+    EXPECT_EQ(vecLogs, vecExpected);
+    EXPECT_EQ(g_vecRun.back().strCommandLine,
+              L"MsiExec.exe /X" + strCode + L" /quiet /lv \"" + kLogFolder + L"\\" + vecExpected.back() + L"\"");
 }
 
 // The named program starts, whatever the first word of its command line.
@@ -100,10 +131,12 @@ TEST(RunCommandLineTest, StartsTheNamedProgramWithACommandOf32766CharactersAndRe
     std::wstring strCommand = L"NoSuchProgram.exe ";
     strCommand.resize(32766, L'x');
 
-    EXPECT_TRUE(RunCommandLine(strApp, strCommand));
+    DWORD dwExitCode = 1;
+    EXPECT_EQ(RunCommandLine({strApp, strCommand, folder.Path(), L""}, dwExitCode), 0u);
+    EXPECT_EQ(dwExitCode, 0u);
     EXPECT_EQ(ReadBytes(strApp + L".started").size(), 32766u);
     ::DeleteFileW((strApp + L".started").c_str());
-    EXPECT_FALSE(RunCommandLine(strApp, strCommand + L'x'));
+    EXPECT_NE(RunCommandLine({strApp, strCommand + L'x', folder.Path(), L""}, dwExitCode), 0u);
     EXPECT_FALSE(Exists(strApp + L".started"));
 }
 }

@@ -33,5 +33,5 @@ TEST_P(LaunchTest, StartsTheApplicationBelowTheInstallFolderAndLogsThePath)
 
 INSTANTIATE_TEST_SUITE_P(Folders, LaunchTest,
                          ::testing::Values(LaunchCase{L"Apps\\Vimo\\", L"Apps\\Vimo\\VimoLumet\\VimoLumet.exe"},
-                                           LaunchCase{L"Apps\\Vimo", L"Apps\\VimoVimoLumet\\VimoLumet.exe"}));
+                                           LaunchCase{L"Apps\\Vimo", L"Apps\\Vimo\\VimoLumet\\VimoLumet.exe"}));
 }

@@ -13,16 +13,18 @@ namespace
 {
 std::vector<std::wstring> g_vecRuns;
 
-bool RecordRun(const std::wstring&, const std::wstring& strCommandLine)
+DWORD RecordRun(const CChildProgram& program, DWORD&)
 {
-    g_vecRuns.push_back(strCommandLine);
-    return false; // no installer could be started: the loop goes on all the same
+    g_vecRuns.push_back(program.strCommandLine);
+    return ERROR_FILE_NOT_FOUND; // no installer could be started: the loop goes on all the same
 }
 
 TEST(RemoveEarlierVersionsTest, RemovesEveryListedReleaseInOrder)
 {
     SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
     CComInit com;
+    CWorkFolder work;
+    CInstallerSession session(work);
     for (const bool bEmpty : {false, true})
     {
         ProductList list;
@@ -31,7 +33,7 @@ TEST(RemoveEarlierVersionsTest, RemovesEveryListedReleaseInOrder)
         ASSERT_EQ(list.m_vecProducts.size(), bEmpty ? 0u : 8u);
         g_vecRuns.clear();
 
-        RemoveEarlierVersions(list);
+        RemoveEarlierVersions(session, list);
 
         ASSERT_EQ(g_vecRuns.size(), list.m_vecProducts.size());
         for (size_t i = 0; i < g_vecRuns.size(); ++i)

@@ -5,13 +5,15 @@
 # all, and packages and programs signed with throwaway certificates (a
 # publisher, its renewed certificate with the same subject, another
 # publisher, one whose subject differs in one attribute).
-# Usage: make-check-packages.sh OUT_DIR E2E_PACKAGES_DIR FAKE_APP_EXE SIGNER_EXE
+# The updater itself, signed by the publisher, for the end-to-end tests.
+# Usage: make-check-packages.sh OUT_DIR E2E_PACKAGES_DIR FAKE_APP_EXE SIGNER_EXE UPDATER_EXE
 set -eu
 
 out=$1
 packages=$2
 app=$3
 signer=$4
+updater=$5
 sign=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)/sign.sh
 command -v osslsigncode >/dev/null || { echo "make-check-packages: osslsigncode is missing (apt-get install osslsigncode)" >&2; exit 1; }
 
@@ -50,6 +52,7 @@ for cert in publisher renewed other near; do
 done
 sh "$sign" sign "$out/certs/publisher" "$signer" "$out/signer-publisher.exe"
 sh "$sign" sign "$out/certs/other" "$signer" "$out/signer-other.exe"
+sh "$sign" sign "$out/certs/publisher" "$updater" "$out/updater-publisher.exe"
 
 # One byte of the signed program's code changed.
 cp "$out/publisher.exe" "$out/tampered.exe"

@@ -1,10 +1,43 @@
-// A stand-in for the application and for installers in tests: it leaves a
+// A stand-in for the application and for installers in tests. It leaves a
 // marker beside itself, "<own path>.started", holding its command line as
-// UTF-8, and ends. With "/crash" it crashes instead.
+// UTF-8, and adds what it saw to C:\lumet-runs.log, which outlives the
+// folders it ran from: a record of lines "run:", "command:", "folder:",
+// "parent:" (the program that started it) and "environment:" (its variables,
+// separated by '|'), then an empty line. With "/crash" it crashes instead.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
 #include <string>
+
+namespace
+{
+std::string Utf8(const std::wstring& text)
+{
+    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(cb > 0 ? static_cast<size_t>(cb - 1) : 0, '\0');
+    if (cb > 1)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), cb, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring ParentName()
+{
+    const HANDLE hSnapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    DWORD dwParent = 0;
+    for (BOOL b = ::Process32FirstW(hSnapshot, &entry); b; b = ::Process32NextW(hSnapshot, &entry))
+        if (entry.th32ProcessID == ::GetCurrentProcessId())
+            dwParent = entry.th32ParentProcessID;
+    std::wstring strParent;
+    for (BOOL b = ::Process32FirstW(hSnapshot, &entry); b; b = ::Process32NextW(hSnapshot, &entry))
+        if (entry.th32ProcessID == dwParent)
+            strParent = entry.szExeFile;
+    ::CloseHandle(hSnapshot);
+    return strParent;
+}
+}
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
@@ -14,20 +47,31 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return 1;
     if (std::wcsstr(::GetCommandLineW(), L" /crash"))
         ::RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
-    const std::wstring strMarker = std::wstring(szPath, n) + L".started";
-    const wchar_t* pszCommandLine = ::GetCommandLineW();
-    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, pszCommandLine, -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(cb > 0 ? static_cast<size_t>(cb - 1) : 0, '\0');
-    if (cb > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, pszCommandLine, -1, bytes.data(), cb, nullptr, nullptr);
+
+    wchar_t szFolder[32768] = {};
+    ::GetCurrentDirectoryW(32768, szFolder);
+    std::wstring strEnvironment;
+    const wchar_t* pBlock = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = pBlock; *p; p += std::wcslen(p) + 1)
+        strEnvironment += std::wstring(p) + L"|";
+    ::FreeEnvironmentStringsW(const_cast<wchar_t*>(pBlock));
+    const std::string record = "run: " + Utf8(std::wstring(szPath, n)) + "\ncommand: " + Utf8(::GetCommandLineW()) +
+                               "\nfolder: " + Utf8(szFolder) + "\nparent: " + Utf8(ParentName()) +
+                               "\nenvironment: " + Utf8(strEnvironment) + "\n\n";
+    HANDLE hRuns = ::CreateFileW(L"C:\\lumet-runs.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, 0, nullptr);
+    DWORD cbWritten = 0;
+    ::WriteFile(hRuns, record.data(), static_cast<DWORD>(record.size()), &cbWritten, nullptr);
+    ::CloseHandle(hRuns);
 
     // Written under another name first, so a watcher never reads half a file.
+    const std::wstring strMarker = std::wstring(szPath, n) + L".started";
     const std::wstring strPartial = strMarker + L".partial";
+    const std::string command = Utf8(::GetCommandLineW());
     HANDLE h = ::CreateFileW(strPartial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return 1;
-    DWORD cbWritten = 0;
-    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
+    ::WriteFile(h, command.data(), static_cast<DWORD>(command.size()), &cbWritten, nullptr);
     ::CloseHandle(h);
     return ::MoveFileExW(strPartial.c_str(), strMarker.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }

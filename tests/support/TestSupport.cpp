@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -212,6 +213,39 @@ std::wstring FakeAppPath()
     wchar_t szPath[MAX_PATH * 4] = {};
     const std::wstring strPath(szPath, ::GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4));
     return strPath.substr(0, strPath.rfind(L'\\')) + L"\\lumet_fake_app.exe";
+}
+
+bool FakeRun::HasVariable(const std::string& name, const std::string& value) const
+{
+    // Names and values (paths here) are compared without regard to case.
+    auto fold = [](std::string text) {
+        for (char& ch : text)
+            ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        return text;
+    };
+    const std::string folded = fold("|" + environment);
+    return value.empty() ? folded.find(fold("|" + name + "=")) != std::string::npos
+                         : folded.find(fold("|" + name + "=" + value + "|")) != std::string::npos;
+}
+
+std::vector<FakeRun> FakeRuns()
+{
+    std::vector<FakeRun> runs;
+    std::istringstream lines(ReadBytes(L"C:\\lumet-runs.log"));
+    for (std::string line; std::getline(lines, line);)
+    {
+        const size_t nColon = line.find(": ");
+        const std::string key = line.substr(0, nColon),
+                          value = nColon == std::string::npos ? "" : line.substr(nColon + 2);
+        if (key == "run")
+            runs.push_back(FakeRun{value, {}, {}, {}, {}});
+        for (const auto& [pszKey, pField] :
+             {std::pair{"command", &FakeRun::command}, std::pair{"folder", &FakeRun::folder},
+              std::pair{"parent", &FakeRun::parent}, std::pair{"environment", &FakeRun::environment}})
+            if (key == pszKey && !runs.empty())
+                runs.back().*pField = value;
+    }
+    return runs;
 }
 
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs)

@@ -103,6 +103,17 @@ size_t MakeDeepTree(const std::wstring& strBase, size_t nLevels);
 // leaves "<its path>.started" holding its command line when it runs).
 std::wstring FakeAppPath();
 
+// What the stand-in application saw, each time it ran (C:\lumet-runs.log),
+// in the order it ran.
+struct FakeRun
+{
+    std::string run, command, folder, parent, environment;
+    // Whether the environment holds the variable and, when given, that value
+    // (both in any case).
+    bool HasVariable(const std::string& name, const std::string& value = "") const;
+};
+std::vector<FakeRun> FakeRuns();
+
 // Waits up to dwTimeoutMs for a file to exist; its bytes, or nothing.
 std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTimeoutMs = 10000);
 
