@@ -26,7 +26,7 @@ DWORD CUpdateRun::Finish()
         // started only by the end of the removal thread, so it goes second.
         m_pRemoveThread.reset();
         m_pInstallThread.reset();
-        m_session.reset(); // lets go of the installer's log folder
+        m_session.Close();
         // The copy and what the programs started left in their temporary
         // folder go; what cannot waits for the restart.
         if (!m_work.Path().empty())
@@ -102,10 +102,10 @@ void CUpdateRun::RunRemovalPhase()
             const ProductList list;
             const std::wstring strProductCode = g_updateSteps.pfnGetProductCode();
             m_strInstallDir = g_updateSteps.pfnGetInstallLocation();
-            g_updateSteps.pfnRemoveEarlierVersions(*m_session, list);
+            g_updateSteps.pfnRemoveEarlierVersions(m_session, list);
             g_updateSteps.pfnRemoveLeftovers(m_work); // what it found is not used further
             const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString();
-            g_updateSteps.pfnUninstallProduct(*m_session, strUninstall.c_str(), strProductCode);
+            g_updateSteps.pfnUninstallProduct(m_session, strUninstall.c_str(), strProductCode);
         }
     }
     // Still busy: the window's handler of this message starts the install
@@ -118,7 +118,7 @@ void CUpdateRun::RunInstallPhase()
     {
         const CComInit com;
         if (m_dwRefused == ERROR_SUCCESS)
-            m_dwInstalled = g_updateSteps.pfnInstallPackage(*m_session, m_strPackageCopy, m_strInstallDir);
+            m_dwInstalled = g_updateSteps.pfnInstallPackage(m_session, m_strPackageCopy, m_strInstallDir);
         m_progress.SetMarquee(FALSE, 0);
         m_progress.SetPos(0);
         if (m_dwRefused == ERROR_SUCCESS)

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 // Posted by the removal thread to the window as its last act; the window's
@@ -89,7 +88,7 @@ private:
     CProgressBar m_progress;
     const std::wstring m_strPackagePath;
     CWorkFolder m_work;
-    std::optional<CInstallerSession> m_session{std::in_place, m_work};
+    CInstallerSession m_session{m_work};
     std::wstring m_strPackageCopy; // what is installed
     DWORD m_dwRefused = ERROR_SUCCESS;
     DWORD m_dwInstalled = ERROR_INSTALL_FAILURE; // until an install has run

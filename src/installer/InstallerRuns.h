@@ -49,6 +49,14 @@ public:
     DWORD Run(const std::wstring& strApplication, const std::wstring& strCommandLine, const std::wstring& strFolder,
               DWORD& dwExitCode);
 
+    // Lets go of the installer's log folder and the levels above it, once the
+    // last run is over.
+    void Close()
+    {
+        m_hLogFolder.Close();
+        m_vecHeld.clear();
+    }
+
 private:
     bool OpenLogFolder();
 

@@ -46,7 +46,8 @@ std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
             if (nOrder != CSTR_LESS_THAN)
                 break;
         }
-        const std::wstring strEntry = strName + L"=" + strValue;
+        std::wstring strEntry = strName;
+        strEntry.append(1, L'=').append(strValue);
         if (it != vecEntries.end() && nOrder == CSTR_EQUAL)
             *it = strEntry;
         else
