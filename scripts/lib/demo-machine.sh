@@ -100,7 +100,7 @@ show_run_results() {
     fi
     logs=$(ls "$drive_c"/users/*/Temp/VimoLog/ 2>/dev/null | wc -l)
     echo "Installer logs under %TEMP%\\VimoLog: $logs file(s)"
-    exe=$(tr -d '\r' <"${log:-/dev/null}" | sed -n 2p)
+    exe=$(tr -d '\r' <"${log:-/dev/null}" | sed -n '/^Run Lumet$/{n;p;q}')
     if [ -n "$exe" ] && [ -f "$(unixpath "$exe").started" ]; then
         echo "Application started: yes, $exe (it left its marker)"
     elif [ -n "$exe" ]; then

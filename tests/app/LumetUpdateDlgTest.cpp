@@ -26,8 +26,8 @@ struct Gate
 };
 
 // What the dialog's run did, as "|event|event...": the steps, the progress-bar
-// messages, the messages that the window's thread takes from its queue and
-// that a test looks for (WM_APP, WM_QUIT), and the end of the dialog.
+// messages, the WM_APP messages that the window's thread takes from its queue
+// (Sync), and the end of the dialog.
 std::wstring g_strLog;
 std::mutex g_mutex;
 std::condition_variable g_recorded;
@@ -109,8 +109,8 @@ LRESULT CALLBACK RecordSent(int nCode, WPARAM wParam, LPARAM lParam)
 LRESULT CALLBACK RecordTaken(int nCode, WPARAM wParam, LPARAM lParam)
 {
     const UINT uMsg = reinterpret_cast<const MSG*>(lParam)->message;
-    if (nCode == HC_ACTION && wParam == PM_REMOVE && (uMsg == WM_APP || uMsg == WM_QUIT))
-        Record(uMsg == WM_APP ? L"WM_APP" : L"WM_QUIT");
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && uMsg == WM_APP)
+        Record(L"WM_APP");
     if (nCode == HC_ACTION && wParam == PM_REMOVE && uMsg == WM_CLOSE && std::exchange(g_bCloseAtHandOver, false))
         ::WaitForSingleObject(g_pRun->RemoveThread(), 60000);
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);

@@ -13,19 +13,6 @@
 
 namespace
 {
-TEST(StartUp, PackagePathIsTheFirstArgumentAfterTheProgram)
-{
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"\"C:\\Lumet Update\\LumetUpdate.exe\" \"C:\\My Packages\\new 5.msi\"", L"C:\\My Packages\\new 5.msi"},
-        {L"LumetUpdate.exe C:\\a.msi C:\\b.msi", L"C:\\a.msi"},
-        {L"LumetUpdate.exe   new.msi  ", L"new.msi"},
-        {L"LumetUpdate.exe \"\" C:\\b.msi", L""},
-        {L"LumetUpdate.exe", L""},
-    };
-    for (const auto& [pszCommandLine, pszPackage] : cases)
-        EXPECT_EQ(GetPackagePathFromCommandLine(pszCommandLine), pszPackage);
-}
-
 // What the install step saw of the process that start-up prepared.
 std::wstring g_strSeen;
 

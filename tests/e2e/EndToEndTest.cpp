@@ -153,23 +153,10 @@ void ExpectNothingRemovedOrRun()
 TEST(EndToEnd, TypicalUpdate)
 {
     PrepareInstalledMachine();
-    // Files in the log folder older than 15 days go, at any depth and of any
-    // name; younger ones and names beginning with a full stop stay.
-    SYSTEMTIME stNow;
-    ::GetSystemTime(&stNow);
-    const std::pair<const wchar_t*, int> logs[] = {
-        {L"Vimo_LumetUpdate20200101_000000.log", 40}, {L"archive\\notes.txt", 17}, {L"young.log", 3}, {L".keep", 90}};
-    for (const auto& [pszName, nAgeDays] : logs)
-    {
-        WriteBytes(LogFolder() + L"\\" + pszName, "old");
-        SetLastWriteTime(LogFolder() + L"\\" + pszName, AddSeconds(stNow, -nAgeDays * 86400LL));
-    }
     // The user's own variables reach the elevated updater; the programs it
     // starts get none of them.
     ASSERT_TRUE(::SetEnvironmentVariableW(L"LUMET_USER_VARIABLE", L"planted"));
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
-    EXPECT_FALSE(Exists(LogFolder() + L"\\archive\\notes.txt"));
-    EXPECT_TRUE(Exists(LogFolder() + L"\\young.log") && Exists(LogFolder() + L"\\.keep"));
 
     for (const auto& [name, code] : ListedProducts())
         EXPECT_FALSE(Installed(code)) << Utf8(code);
@@ -243,7 +230,9 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSaysOrRefusesBeforeAnythingIs
     EXPECT_EQ(Installed(kNew), c.newFile != nullptr);
     EXPECT_FALSE(Exists(L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe.started"));
     if (c.newFile)
+    {
         EXPECT_TRUE(Exists(c.newFile));
+    }
     if (c.bInstalledBefore && c.log.starts_with("Update refused"))
         ExpectNothingRemovedOrRun();
 }
@@ -359,6 +348,11 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
         EXPECT_EQ(run.folder, "C:\\windows\\system32");
         EXPECT_FALSE(run.HasVariable("LUMET_USER_VARIABLE"));
     }
+    // Every listed release in the list's order, then the installed one.
+    const auto listed = ListedProducts();
+    for (size_t i = 0; i < listed.size(); ++i)
+        EXPECT_TRUE(runs[i].command.starts_with("MsiExec.exe /X" + Utf8(listed[i].second) + " /quiet /lv "))
+            << runs[i].command;
     EXPECT_TRUE(runs[8].command.starts_with("MsiExec.exe /X" + Utf8(kInstalled) + " /quiet /lv ")) << runs[8].command;
     EXPECT_TRUE(runs[9].command.starts_with("MsiExec.exe /i \"") && InRunFolder(runs[9].command.substr(16)))
         << runs[9].command;
@@ -440,10 +434,8 @@ TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
     ASSERT_GE(MakeDeepTree((bDataFolder ? DataFolder() : LogFolder()) + L"\\deep", 1800), 1500u);
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
-    if (bDataFolder)
-        EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
-    else
-        EXPECT_TRUE(IsFolder(LogFolder() + L"\\deep\\a\\a")); // pruning deletes old files only
+    // Pruning deletes old files only.
+    EXPECT_TRUE(bDataFolder ? FilesIn(DataFolder() + L"\\*").empty() : IsFolder(LogFolder() + L"\\deep\\a\\a"));
     EXPECT_EQ(RunLog(), LogOfLaunch(kDefaultExe));
 }
 
@@ -466,8 +458,8 @@ void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
 }
 
 // What the user can plant before the update: in the data folder a file held
-// open for the whole run and one of the updater's own logs; at the per-user
-// key, or at the key above it, a link to a key of the machine.
+// open for the whole run (the folder removal's own tests have the rest); at
+// the per-user key, or at the key above it, a link to a key of the machine.
 TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
 {
     const std::wstring strVictim = L"SOFTWARE\\LumetVictim";
@@ -479,9 +471,6 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
         MakeRegistryLink(strLink,
                          L"\\Registry\\Machine\\" + strVictim + (strLink.ends_with(L"Lumet") ? L"\\Lumet" : L""));
-        WriteBytes(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log", "protected");
-        WriteBytes(DataFolder() + L"\\Log\\other.log", "other");
-        WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
         WriteBytes(DataFolder() + L"\\locked.dat", "locked");
         std::filesystem::remove_all(LogFolder());
         HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -495,9 +484,6 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         // A link at the key is deleted as a link; one above it is left alone.
         EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), strLink.ends_with(L"Vimo")) << Utf8(strLink);
         EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
-        EXPECT_TRUE(Exists(DataFolder() + L"\\Log\\VimoLog_LumetUpdate_1.log"));
-        EXPECT_FALSE(Exists(DataFolder() + L"\\Log\\other.log"));
-        EXPECT_FALSE(Exists(DataFolder() + L"\\cache"));
         EXPECT_TRUE(PendingDeletions().empty());
         EXPECT_EQ(RunLog(), "No publisher checked: this updater is not signed.\r\nLeft in place: " +
                                 Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -100,43 +99,5 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
         EXPECT_EQ(log.Bytes(), c.log);
     }
-
-    // Nine runs within one second leave nine logs, the first under the name
-    // of that second.
-    std::error_code ec;
-    std::filesystem::remove_all(kLogFolder, ec);
-    CInstallerSession session(work);
-    for (int i = 0; i < 9; ++i)
-        UninstallProduct(session, nullptr, strCode);
-    std::vector<std::wstring> vecLogs;
-    for (const auto& entry : std::filesystem::directory_iterator(kLogFolder))
-        vecLogs.push_back(entry.path().filename().wstring());
-    std::sort(vecLogs.begin(), vecLogs.end());
-    const std::vector<std::wstring> vecExpected = {
-        L"VimoLumet20210102_030405.log",   L"VimoLumet20210102_030405_2.log", L"VimoLumet20210102_030405_3.log",
-        L"VimoLumet20210102_030405_4.log", L"VimoLumet20210102_030405_5.log", L"VimoLumet20210102_030405_6.log",
-        L"VimoLumet20210102_030405_7.log", L"VimoLumet20210102_030405_8.log", L"VimoLumet20210102_030405_9.log"};
-    EXPECT_EQ(vecLogs, vecExpected);
-    EXPECT_EQ(g_vecRun.back().strCommandLine,
-              L"MsiExec.exe /X" + strCode + L" /quiet /lv \"" + kLogFolder + L"\\" + vecExpected.back() + L"\"");
-}
-
-// The named program starts, whatever the first word of its command line.
-TEST(RunCommandLineTest, StartsTheNamedProgramWithACommandOf32766CharactersAndRefusesALongerOne)
-{
-    // A copy of the stand-in application, so that its marker is ours alone.
-    ScratchFolder folder(L"run");
-    const std::wstring strApp = folder / L"app.exe";
-    ASSERT_TRUE(::CopyFileW(FakeAppPath().c_str(), strApp.c_str(), FALSE));
-    std::wstring strCommand = L"NoSuchProgram.exe ";
-    strCommand.resize(32766, L'x');
-
-    DWORD dwExitCode = 1;
-    EXPECT_EQ(RunCommandLine({strApp, strCommand, folder.Path(), L""}, dwExitCode), 0u);
-    EXPECT_EQ(dwExitCode, 0u);
-    EXPECT_EQ(ReadBytes(strApp + L".started").size(), 32766u);
-    ::DeleteFileW((strApp + L".started").c_str());
-    EXPECT_NE(RunCommandLine({strApp, strCommand + L'x', folder.Path(), L""}, dwExitCode), 0u);
-    EXPECT_FALSE(Exists(strApp + L".started"));
 }
 }

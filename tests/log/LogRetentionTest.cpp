@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 
 #include "win/FileHandles.h"
-#include "win/FolderWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -45,27 +44,6 @@ TEST(PruneTest, DeletesFilesOlderThanFifteenWholeDaysAtAnyDepth)
     for (const auto& f : files)
         EXPECT_EQ(Exists(folder / f.relative), f.bKept) << Utf8(f.relative);
     EXPECT_TRUE(IsFolder(folder / L"sub\\deeper"));
-}
-
-// Below the depth limit nothing is pruned, and the folder not entered is named.
-TEST(PruneTest, WhatLiesBelowTheDepthLimitStaysNamed)
-{
-    ScratchFolder folder(L"prune-deep");
-    ASSERT_EQ(MakeDeepTree(folder / L"a", 2), 2u); // a\a\a\bottom.txt
-    WriteBytes(folder / L"a\\old.log", "x");
-    for (const wchar_t* pszFile : {L"a\\old.log", L"a\\a\\a\\bottom.txt"})
-        SetLastWriteTime(folder / pszFile, AddSeconds(kNow, -40 * kDay));
-    const FixedClock clock(kNow);
-    const SeamOverride<size_t> limit(g_nMaxWalkDepth, 2);
-    const LogCapture log;
-    EFolderChain eChain;
-    const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-
-    PruneOldLogs(hFolder.Get(), folder.Path());
-
-    EXPECT_FALSE(Exists(folder / L"a\\old.log"));
-    EXPECT_TRUE(Exists(folder / L"a\\a\\a\\bottom.txt"));
-    EXPECT_EQ(log.Bytes(), "Left in place: " + Utf8(folder / L"a\\a\\a") + "\r\n");
 }
 
 TEST(PruneEdgeTest, EarlyTimesCountAsZeroAndUnconvertibleOnesAreKept)

@@ -76,32 +76,4 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
     }
     EXPECT_EQ(ReadBytes(victim / L"precious.dat"), "victim");
 }
-
-// A read-only file goes only when asked to, whichever disposition the
-// platform has (Wine has only the plain one, so the attribute is cleared
-// through the handle first); refused, it keeps its attribute.
-TEST(FileHandlesTest, ReadOnlyFilesAreDeletedOnlyWhenAskedTo)
-{
-    ScratchFolder folder(L"handles-readonly");
-    for (const bool bEvenReadOnly : {false, true})
-    {
-        const std::wstring strFile = folder / (bEvenReadOnly ? L"asked.dat" : L"kept.dat");
-        WriteBytes(strFile, "read-only");
-        ASSERT_TRUE(::SetFileAttributesW(strFile.c_str(), FILE_ATTRIBUTE_READONLY));
-        EFolderChain eChain;
-        const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-        CFolderEntry entry;
-        ASSERT_TRUE(FindEntry(hFolder.Get(), strFile.substr(strFile.rfind(L'\\') + 1), entry));
-        {
-            const COpenedEntry opened = OpenEntry(hFolder.Get(), entry, DELETE | FILE_WRITE_ATTRIBUTES);
-            ASSERT_EQ(opened.eKind, EEntryKind::File);
-            EXPECT_EQ(DeleteByHandle(opened.h.Get(), opened.dwAttributes, bEvenReadOnly) == ERROR_SUCCESS,
-                      bEvenReadOnly);
-        }
-        const DWORD dwAttributes = ::GetFileAttributesW(strFile.c_str());
-        EXPECT_EQ(dwAttributes == INVALID_FILE_ATTRIBUTES, bEvenReadOnly);
-        EXPECT_TRUE(bEvenReadOnly || (dwAttributes & FILE_ATTRIBUTE_READONLY));
-        ::SetFileAttributesW(strFile.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-}
 }
