@@ -101,7 +101,12 @@ private:
     bool HandOver(HANDLE hFolder, const CFolderEntry& entry, COpenedEntry& opened)
     {
         opened.h.Close();
-        const COpenedEntry own = OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC, 0);
+        // With backup intent the privileges give the rights to change its
+        // owner and list, whatever its list grants; without them, it gives
+        // what its list does.
+        EnableOwnershipPrivileges();
+        const COpenedEntry own =
+            OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC, 0, FILE_OPEN_FOR_BACKUP_INTENT);
         if (own.eKind != EEntryKind::File || GiveToAdministrators(own.h.Get()) != ERROR_SUCCESS)
             return false;
         std::wstring strStaged;

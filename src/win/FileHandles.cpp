@@ -164,14 +164,14 @@ DWORD OpenRelative(HANDLE hFolder, std::wstring_view name, ACCESS_MASK access, U
     return ERROR_SUCCESS;
 }
 
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare)
+COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare, ULONG ulOptions)
 {
     COpenedEntry opened;
     const bool bListedLink = IsLinkReparsePoint(entry.dwAttributes, entry.dwReparseTag);
     const bool bListedFolder = !bListedLink && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (bListedFolder)
         access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-    if (OpenRelative(hFolder, entry.strName, access | FILE_READ_ATTRIBUTES, ulShare, FILE_OPEN, 0, opened.h) !=
+    if (OpenRelative(hFolder, entry.strName, access | FILE_READ_ATTRIBUTES, ulShare, FILE_OPEN, ulOptions, opened.h) !=
         ERROR_SUCCESS)
         return opened;
 

@@ -74,12 +74,14 @@ struct COpenedEntry
 };
 
 // Opens a listed entry of hFolder relative to it with the given access (plus
-// attribute reading, and listing for a folder), shared as ulShare says. An
+// attribute reading, and listing for a folder), shared as ulShare says, with
+// the create options ulOptions (FILE_OPEN_FOR_BACKUP_INTENT, say). An
 // entry that the listing or the handle shows as a link is a Link; when the
 // platform opened what the link points to instead of the link, no handle is
 // kept. An entry whose file id or kind differs from the listing's is Changed.
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare = kShareAll);
+COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare = kShareAll,
+                       ULONG ulOptions = 0);
 
 enum class EFolderChain
 {

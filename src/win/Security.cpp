@@ -72,12 +72,14 @@ CLocalMemory<PSECURITY_DESCRIPTOR> MakeAdministratorsOnlySecurity(bool bUserRead
     return pSecurity;
 }
 
+bool EnableOwnershipPrivileges()
+{
+    static const bool bEnabled = EnablePrivilege(SE_TAKE_OWNERSHIP_NAME) && EnablePrivilege(SE_RESTORE_NAME);
+    return bEnabled;
+}
+
 DWORD GiveToAdministrators(HANDLE h)
 {
-    // Once for the process; whether they could be turned on shows in the
-    // result below.
-    static const bool bPrivileges = EnablePrivilege(SE_TAKE_OWNERSHIP_NAME) && EnablePrivilege(SE_RESTORE_NAME);
-    (void)bPrivileges;
     const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(false);
     PSID pOwner = nullptr;
     PACL pDacl = nullptr;

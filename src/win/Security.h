@@ -16,10 +16,15 @@
 // invalid owner when it cannot be made.
 CLocalMemory<PSECURITY_DESCRIPTOR> MakeAdministratorsOnlySecurity(bool bUserReads);
 
+// Turns on, once, the process's take-ownership and restore privileges: with
+// them, what is opened with FILE_OPEN_FOR_BACKUP_INTENT can be given new
+// owners and lists whatever its own list says. False when the process does
+// not hold them.
+bool EnableOwnershipPrivileges();
+
 // Makes what h is open on (with WRITE_OWNER and WRITE_DAC) the
 // administrators' through the handle: owner and the list above, nothing
-// inherited. Turns on the process's take-ownership and restore privileges
-// first, which setting an owner other than oneself needs.
+// inherited.
 DWORD GiveToAdministrators(HANDLE h);
 
 // Whether the folder or file open as h (with READ_CONTROL) is already so:
