@@ -4,8 +4,9 @@
 # checked as a Windows Installer package, its signature verified against the
 # updater's own), for a signed package of about 100 MB and a signed updater,
 # side by side with a bare `cmd /c copy` of the same file in the same Wine
-# prefix; the two take turns going first. Prints the median of each and the
-# ratio.
+# prefix; they take turns going first. The same check by an unsigned copy of
+# the program, which checks no signer, shows what the signature check adds.
+# Prints the median of each and the ratios.
 # Usage: ./scripts/bench-package.sh [ROUNDS]   (default 5; needs a built tree: ./scripts/test.sh)
 set -eu
 cd "$(dirname "$0")/.."
@@ -47,6 +48,7 @@ WXS
 sh scripts/lib/sign.sh cert "$work/publisher" "/CN=Vimo Bench Publisher/O=Vimo/C=DE"
 sh scripts/lib/sign.sh sign "$work/publisher" "$work/big.msi" "$drive/big.msi"
 sh scripts/lib/sign.sh sign "$work/publisher" "$bench" "$drive/check.exe"
+cp "$bench" "$drive/unsigned.exe"
 echo "package: $(stat -c %s "$drive/big.msi") bytes, signed; checking program signed by the same publisher"
 
 # The check must pass, or its time means nothing.
@@ -54,18 +56,22 @@ echo "package: $(stat -c %s "$drive/big.msi") bytes, signed; checking program si
 rm -rf "$drive/windows/temp/"LumetUpdate-*
 
 check() { seconds "$WINE" 'C:\check.exe' 'C:\big.msi' >>"$run/check"; rm -rf "$drive/windows/temp/"LumetUpdate-*; }
+unsigned() { seconds "$WINE" 'C:\unsigned.exe' 'C:\big.msi' >>"$run/unsigned"; rm -rf "$drive/windows/temp/"LumetUpdate-*; }
 copy() { seconds "$WINE" cmd /c copy /y 'C:\big.msi' 'C:\copy.msi' >>"$run/copy"; rm -f "$drive/copy.msi"; }
 
-: >"$run/check"; : >"$run/copy"
+: >"$run/check"; : >"$run/copy"; : >"$run/unsigned"
 i=0
 while [ $i -lt "$rounds" ]; do
-    if [ $((i % 2)) -eq 0 ]; then check; copy; else copy; check; fi
+    if [ $((i % 2)) -eq 0 ]; then check; copy; unsigned; else unsigned; copy; check; fi
     i=$((i + 1))
 done
 
 k=$(median <"$run/check")
 c=$(median <"$run/copy")
+u=$(median <"$run/unsigned")
 printf '%-48s %8s\n' "median of $rounds rounds, $(($(stat -c %s "$drive/big.msi") / 1048576)) MB signed package" seconds
 printf '%-48s %8s\n' "cmd /c copy" "$c"
 printf '%-48s %8s\n' "the updater's check and copy (PreparePackage)" "$k"
+printf '%-48s %8s\n' "the same, unsigned: no signer checked" "$u"
 printf '%-48s %8s\n' "ratio, check to copy" "$(awk -v k="$k" -v c="$c" 'BEGIN { printf "%.2fx", k / c }')"
+printf '%-48s %8s\n' "ratio, unsigned check to copy" "$(awk -v u="$u" -v c="$c" 'BEGIN { printf "%.2fx", u / c }')"

@@ -5,6 +5,7 @@
 #include "win/ScopedHandle.h"
 #include "win/SystemEntry.h"
 #include "win/Text.h"
+#include "win/WorkerThread.h"
 
 #include <windows.h>
 #include <msi.h>
@@ -338,18 +339,6 @@ DWORD CheckPackageSigner(const std::wstring& strCopy, const CSignerName& ownSign
     return SameSigner(signer, ownSigner) ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_REJECTED;
 }
 
-DWORD CheckPackage(const std::wstring& strPackage, HANDLE hFolder, const CSignerName& ownSigner, std::wstring& strCopy)
-{
-    DWORD dwResult = CheckPackagePath(strPackage);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = CopyPackage(strPackage, hFolder, strCopy);
-    if (dwResult == ERROR_SUCCESS && IsInstallerPackageName(strCopy))
-        dwResult = CheckInstallerPackage(strCopy);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = CheckPackageSigner(strCopy, ownSigner);
-    return dwResult;
-}
-
 namespace
 {
 // The reason a refusal gives, by its code.
@@ -379,21 +368,46 @@ const wchar_t* ReasonOf(DWORD dwRefused)
 
 DWORD PreparePackage(const std::wstring& strPackage, CWorkFolder& work, std::wstring& strCopy)
 {
-    CSignerName ownSigner;
+    DWORD dwResult = CheckPackagePath(strPackage);
+    struct COwnSigner
+    {
+        CSignerName signer;
+        DWORD dwRead = ERROR_NOT_READY;
+    } own;
+    std::unique_ptr<CWorkerThread> pReader;
+    if (dwResult == ERROR_SUCCESS)
+    {
+        pReader = CWorkerThread::BeginSuspended(
+            [](void* pParam) -> UINT {
+                auto& ownSigner = *static_cast<COwnSigner*>(pParam);
+                ownSigner.dwRead = ReadOwnSigner(ownSigner.signer);
+                return 0;
+            },
+            &own);
+        if (!pReader || !pReader->Resume())
+        {
+            pReader.reset();
+            own.dwRead = ReadOwnSigner(own.signer);
+        }
+    }
     CHandle hFolder;
     std::wstring strFolder;
-    // Without its own signer the updater cannot know whose packages to take:
-    // it takes none, as for a package without a valid signature.
-    DWORD dwResult = CheckPackagePath(strPackage);
-    if (dwResult == ERROR_SUCCESS && ReadOwnSigner(ownSigner) != ERROR_SUCCESS)
-        dwResult = kErrorInvalidImageHash;
     if (dwResult == ERROR_SUCCESS)
         dwResult = work.OpenSubFolder(L"Package", hFolder, strFolder);
     if (dwResult == ERROR_SUCCESS)
-        dwResult = CheckPackage(strPackage, hFolder.Get(), ownSigner, strCopy);
+        dwResult = CopyPackage(strPackage, hFolder.Get(), strCopy);
+    if (dwResult == ERROR_SUCCESS && IsInstallerPackageName(strCopy))
+        dwResult = CheckInstallerPackage(strCopy);
+    pReader.reset(); // waits for the reader
+    // Without its own signer the updater cannot know whose packages to take:
+    // it takes none, as for a package without a valid signature.
+    if (dwResult == ERROR_SUCCESS && own.dwRead != ERROR_SUCCESS)
+        dwResult = kErrorInvalidImageHash;
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = CheckPackageSigner(strCopy, own.signer);
     if (dwResult != ERROR_SUCCESS)
         WriteLog(std::wstring(L"Update refused: ") + ReasonOf(dwResult) + L": " + strPackage + L"\r\n");
-    else if (ownSigner.empty())
+    else if (own.signer.empty())
         WriteLog(L"No publisher checked: this updater is not signed.\r\n");
     return dwResult;
 }

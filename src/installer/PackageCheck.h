@@ -70,15 +70,11 @@ DWORD CheckInstallerPackage(const std::wstring& strCopy);
 // same subject name (1625).
 DWORD CheckPackageSigner(const std::wstring& strCopy, const CSignerName& ownSigner);
 
-// All of the above, in order: the path, the copy, the Windows Installer
-// checks when the copy's name ends in "msi", the signer. strCopy receives the
-// copy's path as soon as there is a copy; the caller installs that path, and
-// nothing when this fails.
-DWORD CheckPackage(const std::wstring& strPackage, HANDLE hFolder, const CSignerName& ownSigner, std::wstring& strCopy);
-
-// The check as the update runs it, before anything is removed: the
-// updater's own signer is read, the package is copied into the Package
-// folder of the run's own folder, and the copy is checked (CheckPackage).
+// The check as the update runs it, before anything is removed: the path, the
+// copy into the Package folder of the run's own folder, the Windows Installer
+// checks when the copy's name ends in "msi", and the signer against the
+// updater's own, read meanwhile on a thread of its own (the system's first
+// signature check in a process is the slow one).
 // ERROR_SUCCESS with the copy's path in strCopy; otherwise the refusal's
 // code, and the run's log says "Update refused: <reason>: <package>\r\n".
 // An unsigned updater says in the log that it checks no publisher.
