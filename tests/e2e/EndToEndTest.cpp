@@ -113,6 +113,34 @@ bool InRunFolder(std::string path)
     return path.starts_with("c:\\windows\\temp\\lumetupdate-");
 }
 
+// Whether the desktop's shell answers, as it does in a signed-in session long
+// before an update starts. Under Wine the shell is started by the first
+// process that needs the desktop; on a loaded machine it was seen, in about
+// one prefix in fifty, never to register its window list, and then the
+// updater starts the application itself.
+bool DesktopShellAnswers()
+{
+    constexpr CLSID kClsidShellWindows = {0x9ba05972, 0xf6a8, 0x11cf, {0xa4, 0x42, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
+    constexpr IID kIidShellWindows = {0x85cb6900, 0x4d95, 0x11cf, {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return false;
+    bool bAnswers = false;
+    for (int nTry = 0; nTry < 20 && !bAnswers; ++nTry)
+    {
+        ::GetDesktopWindow();
+        IUnknown* pWindows = nullptr;
+        bAnswers = SUCCEEDED(::CoCreateInstance(kClsidShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIidShellWindows,
+                                                reinterpret_cast<void**>(&pWindows))) &&
+                   pWindows;
+        if (pWindows)
+            pWindows->Release();
+        else
+            ::Sleep(250);
+    }
+    ::CoUninitialize();
+    return bAnswers;
+}
+
 void Copy(const std::wstring& strFrom, const std::wstring& strTo)
 {
     MakeFolders(strTo.substr(0, strTo.rfind(L'\\')));
@@ -152,6 +180,7 @@ void ExpectNothingRemovedOrRun()
 
 TEST(EndToEnd, TypicalUpdate)
 {
+    const bool bShell = DesktopShellAnswers();
     PrepareInstalledMachine();
     // The user's own variables reach the elevated updater; the programs it
     // starts get none of them.
@@ -164,14 +193,18 @@ TEST(EndToEnd, TypicalUpdate)
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kNew, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNew);
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
-    // Started by the desktop's shell, in its own folder, with the shell's
-    // environment.
+    // Started in its own folder, without the caller's variables, by the
+    // desktop's shell where it answers (else by the updater, which may have
+    // ended before the application looked for its parent).
     ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
     const std::vector<FakeRun> runs = FakeRuns();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
     EXPECT_EQ(runs[0].folder, "C:\\Apps\\Vimo\\VimoLumet");
-    EXPECT_EQ(runs[0].parent, "explorer.exe");
+    if (bShell)
+    {
+        EXPECT_EQ(runs[0].parent, "explorer.exe");
+    }
     EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
 
     EXPECT_TRUE(IsFolder(DataFolder()));
