@@ -4,6 +4,7 @@
 #include "log/Log.h"
 #include "win/Clock.h"
 #include "win/FileHandles.h"
+#include "win/KnownFolders.h"
 #include "win/Security.h"
 #include "win/SystemEnvironment.h"
 #include "win/Text.h"
@@ -80,14 +81,6 @@ bool IsWindowsInstaller(const std::wstring& strProgram)
     return EqualsNoCaseAscii(name, L"msiexec") || EqualsNoCaseAscii(name, L"msiexec.exe");
 }
 
-// The system folder, or the empty string.
-std::wstring SystemFolder()
-{
-    wchar_t szSystem[MAX_PATH] = {};
-    const UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
-    return cch == 0 || cch >= MAX_PATH ? std::wstring() : std::wstring(szSystem, cch);
-}
-
 // The folder of a program given by its full path.
 std::wstring FolderOf(const std::wstring& strProgram) { return strProgram.substr(0, strProgram.rfind(L'\\')); }
 
@@ -98,7 +91,7 @@ std::wstring FolderOf(const std::wstring& strProgram) { return strProgram.substr
 // its usual first word.
 DWORD RunWindowsInstaller(CInstallerSession& session, const std::wstring& strCommand, DWORD& dwExitCode)
 {
-    const std::wstring strSystem = SystemFolder();
+    const std::wstring strSystem = GetSystemFolder();
     // Without the system folder there is no installer to trust: none runs.
     if (strSystem.empty())
         return ERROR_PATH_NOT_FOUND;

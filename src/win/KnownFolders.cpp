@@ -13,3 +13,10 @@ std::wstring GetShellFolder(int nCsidl)
     std::wstring strFolder(szFolder);
     return IsFullPath(strFolder) ? strFolder : std::wstring();
 }
+
+std::wstring GetSystemFolder()
+{
+    wchar_t szSystem[MAX_PATH] = {};
+    const UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    return cch == 0 || cch >= MAX_PATH ? std::wstring() : std::wstring(szSystem, cch);
+}

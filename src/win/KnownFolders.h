@@ -9,3 +9,8 @@
 // which would put whatever is built on it at the root of the current drive
 // or in the current folder.
 std::wstring GetShellFolder(int nCsidl);
+
+// The system folder ("C:\Windows\System32"), without a closing backslash,
+// from the system itself rather than the environment. Empty when it cannot
+// be read.
+std::wstring GetSystemFolder();
