@@ -92,19 +92,6 @@ std::wstring NameOf(HANDLE h)
     return std::wstring(path.substr(path.rfind(L'\\') + 1));
 }
 
-// The folder's full path ("X:\..." or "\\server\share\..."); empty when unknown.
-std::wstring PathOf(HANDLE hFolder)
-{
-    std::wstring strPath(32768, L'\0');
-    const DWORD cch = ::GetFinalPathNameByHandleW(hFolder, strPath.data(), 32768, VOLUME_NAME_DOS);
-    strPath.resize(cch < 32768 ? cch : 0);
-    if (strPath.starts_with(L"\\\\?\\UNC\\"))
-        return L"\\" + strPath.substr(7);
-    if (strPath.starts_with(L"\\\\?\\"))
-        return strPath.substr(4);
-    return strPath;
-}
-
 // Reads hSource to its end into hCopy; it must hold exactly nSize bytes.
 DWORD CopyData(HANDLE hSource, HANDLE hCopy, LONGLONG nSize)
 {
@@ -273,7 +260,7 @@ DWORD CheckPackagePath(std::wstring_view package)
 
 bool IsInstallerPackageName(std::wstring_view name) { return EqualsNoCaseAscii(LastChars(name, 3), L"MSI"); }
 
-DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, std::wstring& strCopy)
+DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, std::wstring& strCopy)
 {
     // Shared for reading only: an open that would write it fails from now on,
     // and this one fails while anyone has it open for writing.
@@ -292,9 +279,6 @@ DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, std::wstring& 
     const std::wstring strName = NameOf(hSource.Get());
     if (strName.empty() || strName.find(L':') != std::wstring::npos)
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
-    const std::wstring strFolder = PathOf(hFolder);
-    if (strFolder.empty())
-        return ERROR_PATH_NOT_FOUND;
 
     CHandle hCopy;
     DWORD dwError = OpenRelative(hFolder, strName, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
@@ -395,7 +379,7 @@ DWORD PreparePackage(const std::wstring& strPackage, CWorkFolder& work, std::wst
     if (dwResult == ERROR_SUCCESS)
         dwResult = work.OpenSubFolder(L"Package", hFolder, strFolder);
     if (dwResult == ERROR_SUCCESS)
-        dwResult = CopyPackage(strPackage, hFolder.Get(), strCopy);
+        dwResult = CopyPackage(strPackage, hFolder.Get(), strFolder, strCopy);
     if (dwResult == ERROR_SUCCESS && IsInstallerPackageName(strCopy))
         dwResult = CheckInstallerPackage(strCopy);
     pReader.reset(); // waits for the reader

@@ -47,7 +47,8 @@ DWORD CheckPackagePath(std::wstring_view package);
 bool IsInstallerPackageName(std::wstring_view name);
 
 // Copies the package strPackage (which passed CheckPackagePath) into the
-// folder hFolder (open with FILE_ADD_FILE) through handles: the package is
+// folder hFolder (open with FILE_ADD_FILE; strFolder is its full path)
+// through handles: the package is
 // opened once, on itself when it is a link, shared for reading only so that
 // nobody writes it meanwhile, checked to be a regular file, and read through
 // that handle to its end. The copy is made with FILE_CREATE under the
@@ -55,7 +56,7 @@ bool IsInstallerPackageName(std::wstring_view name);
 // trailing dots in the argument do not carry over), and is deleted again when
 // the copy fails. strCopy receives the copy's full path; it is left as it was
 // on failure.
-DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, std::wstring& strCopy);
+DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, std::wstring& strCopy);
 
 // Checks a copied Windows Installer package: it must be a whole compound file
 // that the Windows Installer opens as a package, and hold every file it

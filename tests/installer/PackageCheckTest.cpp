@@ -147,7 +147,7 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
                                             nullptr, OPEN_EXISTING, 0, nullptr)
                             : nullptr);
         std::wstring strCopy = L"untouched";
-        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), strCopy), c.dwExpected);
+        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), staging.Path(), strCopy), c.dwExpected);
         if (c.dwExpected == ERROR_SUCCESS)
         {
             EXPECT_EQ(strCopy, staging / L"Vimo Lumet 4.0.msi");
