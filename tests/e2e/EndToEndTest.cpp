@@ -2,8 +2,10 @@
 // Windows Installer packages, each case in a fresh Wine prefix.
 #include "TestSupport.h"
 
+#include "win/Com.h"
 #include "win/MyRegKey.h"
 
+#include <exdisp.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -120,25 +122,20 @@ bool InRunFolder(std::string path)
 // updater starts the application itself.
 bool DesktopShellAnswers()
 {
-    constexpr CLSID kClsidShellWindows = {0x9ba05972, 0xf6a8, 0x11cf, {0xa4, 0x42, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
-    constexpr IID kIidShellWindows = {0x85cb6900, 0x4d95, 0x11cf, {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
-    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    const CComInit com;
+    if (!com.IsUsable())
         return false;
-    bool bAnswers = false;
-    for (int nTry = 0; nTry < 20 && !bAnswers; ++nTry)
+    for (int nTry = 0; nTry < 20; ++nTry)
     {
         ::GetDesktopWindow();
-        IUnknown* pWindows = nullptr;
-        bAnswers = SUCCEEDED(::CoCreateInstance(kClsidShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIidShellWindows,
-                                                reinterpret_cast<void**>(&pWindows))) &&
-                   pWindows;
-        if (pWindows)
-            pWindows->Release();
-        else
-            ::Sleep(250);
+        CComPtrT<IShellWindows> pWindows;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                         reinterpret_cast<void**>(pWindows.Put()))) &&
+            pWindows)
+            return true;
+        ::Sleep(250);
     }
-    ::CoUninitialize();
-    return bAnswers;
+    return false;
 }
 
 void Copy(const std::wstring& strFrom, const std::wstring& strTo)
