@@ -21,27 +21,19 @@ constexpr IID kIidShellBrowser = {0x000214e2, 0x0000, 0x0000, {0xc0, 0x00, 0x00,
 constexpr IID kIidDispatch = {0x00020400, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID kIidShellFolderViewDual = {0xe7a1af80, 0x4d96, 0x11cf, {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
 constexpr IID kIidShellDispatch2 = {0xa4c6892c, 0x3ba9, 0x11d2, {0x9d, 0xea, 0x00, 0xc0, 0x4f, 0xb1, 0x61, 0x62}};
-
-CShellLaunchResult Failed(EShellLaunchStep eStep, HRESULT hr)
-{
-    // A call that "succeeded" without handing out what was asked for (S_FALSE
-    // with a null pointer) is a failure of its step all the same.
-    return {eStep, FAILED(hr) ? hr : E_FAIL};
-}
 }
 
-CShellLaunchResult StartThroughDesktopShellEx(const std::wstring& strPath, const std::wstring& strArgs,
-                                              const std::wstring& strFolder)
+bool StartThroughDesktopShell(const std::wstring& strPath, const std::wstring& strFolder)
 {
     const CComInit com;
     if (!com.IsUsable())
-        return Failed(EShellLaunchStep::ComInit, E_FAIL);
+        return false;
 
     CComPtrT<IShellWindows> pWindows;
     HRESULT hr = ::CoCreateInstance(kClsidShellWindows, nullptr, CLSCTX_LOCAL_SERVER, kIidShellWindows,
                                     reinterpret_cast<void**>(pWindows.Put()));
     if (FAILED(hr) || !pWindows)
-        return Failed(EShellLaunchStep::ShellWindows, hr);
+        return false;
 
     // The desktop is found by its kind; its location is CSIDL_DESKTOP (0) and
     // it has no root.
@@ -51,7 +43,7 @@ CShellLaunchResult StartThroughDesktopShellEx(const std::wstring& strPath, const
     CComPtrT<IDispatch> pDesktop;
     hr = pWindows->FindWindowSW(vLocation.Ptr(), vRoot.Ptr(), SWC_DESKTOP, &lHwnd, SWFO_NEEDDISPATCH, pDesktop.Put());
     if (hr != S_OK || !pDesktop)
-        return Failed(EShellLaunchStep::DesktopWindow, hr);
+        return false;
 
     CComPtrT<IServiceProvider> pProvider;
     hr = pDesktop->QueryInterface(kIidServiceProvider, reinterpret_cast<void**>(pProvider.Put()));
@@ -59,47 +51,40 @@ CShellLaunchResult StartThroughDesktopShellEx(const std::wstring& strPath, const
     if (SUCCEEDED(hr) && pProvider)
         hr = pProvider->QueryService(kSidTopLevelBrowser, kIidShellBrowser, reinterpret_cast<void**>(pBrowser.Put()));
     if (FAILED(hr) || !pBrowser)
-        return Failed(EShellLaunchStep::TopLevelBrowser, hr);
+        return false;
 
     CComPtrT<IShellView> pView;
     hr = pBrowser->QueryActiveShellView(pView.Put());
     if (FAILED(hr) || !pView)
-        return Failed(EShellLaunchStep::ActiveView, hr);
+        return false;
 
     CComPtrT<IDispatch> pViewDispatch;
     hr = pView->GetItemObject(SVGIO_BACKGROUND, kIidDispatch, reinterpret_cast<void**>(pViewDispatch.Put()));
     if (FAILED(hr) || !pViewDispatch)
-        return Failed(EShellLaunchStep::ViewDispatch, hr);
+        return false;
 
     CComPtrT<IShellFolderViewDual> pFolderView;
     hr = pViewDispatch->QueryInterface(kIidShellFolderViewDual, reinterpret_cast<void**>(pFolderView.Put()));
     if (FAILED(hr) || !pFolderView)
-        return Failed(EShellLaunchStep::FolderView, hr);
+        return false;
 
     CComPtrT<IDispatch> pApplication;
     hr = pFolderView->get_Application(pApplication.Put());
     if (FAILED(hr) || !pApplication)
-        return Failed(EShellLaunchStep::Application, hr);
+        return false;
 
     CComPtrT<IShellDispatch2> pShell;
     hr = pApplication->QueryInterface(kIidShellDispatch2, reinterpret_cast<void**>(pShell.Put()));
     if (FAILED(hr) || !pShell)
-        return Failed(EShellLaunchStep::ShellDispatch, hr);
+        return false;
 
     CBstr bstrFile(strPath.c_str());
-    CVariant vArgs(strArgs);
+    CVariant vArgs{std::wstring()};
     CVariant vFolder(strFolder);
     CVariant vVerb(std::wstring(L"open"));
     CVariant vShow(static_cast<LONG>(SW_SHOWNORMAL));
     if (!bstrFile.Get() || !vArgs.IsText() || !vFolder.IsText() || !vVerb.IsText())
-        return Failed(EShellLaunchStep::Execute, E_OUTOFMEMORY);
-    hr = pShell->ShellExecute(bstrFile.Get(), vArgs.Value(), vFolder.Value(), vVerb.Value(), vShow.Value());
-    if (FAILED(hr))
-        return Failed(EShellLaunchStep::Execute, hr);
-    return {EShellLaunchStep::Done, S_OK};
-}
-
-bool StartThroughDesktopShell(const std::wstring& strPath, const std::wstring& strFolder)
-{
-    return StartThroughDesktopShellEx(strPath, std::wstring(), strFolder).eStep == EShellLaunchStep::Done;
+        return false;
+    return SUCCEEDED(
+        pShell->ShellExecute(bstrFile.Get(), vArgs.Value(), vFolder.Value(), vVerb.Value(), vShow.Value()));
 }
