@@ -227,6 +227,8 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
     session.Run(strProgram, pszUninstallCommand, FolderOf(strProgram), dwExitCode);
 }
 
+bool IsInstallerPackageName(std::wstring_view name) { return EqualsNoCaseAscii(LastChars(name, 3), L"MSI"); }
+
 DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackagePath, const std::wstring& strInstallDir)
 {
     DWORD dwExitCode = 0;
@@ -235,7 +237,7 @@ DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackageP
     // line: otherwise, for C:\Setup Files\Vimo Setup.exe, the system would try
     // C:\Setup.exe and C:\Setup Files\Vimo.exe first, and the package would
     // get a split command line.
-    if (!EqualsNoCaseAscii(LastChars(strPackagePath, 3), L"MSI"))
+    if (!IsInstallerPackageName(strPackagePath))
         dwStarted = strPackagePath.empty() ? ERROR_FILE_NOT_FOUND
                                            : session.Run(strPackagePath, Quoted(strPackagePath) + L" /silent",
                                                          FolderOf(strPackagePath), dwExitCode);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Removal and installation through the Windows Installer's command line, and
@@ -72,6 +73,10 @@ private:
 // null (no command: the quiet Windows Installer removal is used).
 void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCommand,
                       const std::wstring& strProductCode);
+
+// Whether the file name ends in "msi", any case: such a package goes to the
+// Windows Installer, anything else is run as an installer program.
+bool IsInstallerPackageName(std::wstring_view name);
 
 // Installs the package silently into strInstallDir (a default folder when
 // empty) and waits for it; a package that is not a Windows Installer package

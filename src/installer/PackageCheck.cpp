@@ -1,5 +1,6 @@
 #include "installer/PackageCheck.h"
 
+#include "installer/InstallerRuns.h"
 #include "log/Log.h"
 #include "win/FileHandles.h"
 #include "win/ScopedHandle.h"
@@ -257,8 +258,6 @@ DWORD CheckPackagePath(std::wstring_view package)
     }
     return ERROR_SUCCESS;
 }
-
-bool IsInstallerPackageName(std::wstring_view name) { return EqualsNoCaseAscii(LastChars(name, 3), L"MSI"); }
 
 DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, std::wstring& strCopy)
 {

@@ -42,10 +42,6 @@
 // ("\\?\", "\\.\"). 1639 when empty, 161 otherwise.
 DWORD CheckPackagePath(std::wstring_view package);
 
-// Whether the file name ends in "msi", any case: such a package goes to the
-// Windows Installer, anything else is run as an installer program.
-bool IsInstallerPackageName(std::wstring_view name);
-
 // Copies the package strPackage (which passed CheckPackagePath) into the
 // folder hFolder (open with FILE_ADD_FILE; strFolder is its full path)
 // through handles: the package is
