@@ -9,8 +9,6 @@
 #include "win/SystemEnvironment.h"
 #include "win/Text.h"
 
-#include <objbase.h>
-
 // Commands are built by concatenation, so long paths and long uninstall
 // commands are passed whole; a command that exceeds what a process can be
 // given is refused by the runner.
@@ -120,11 +118,9 @@ bool CInstallerSession::OpenLogFolder()
         {
             // Moved aside as what it is, through its own handle; a link that
             // opened only as what it points to cannot be.
-            GUID guid = {};
-            wchar_t szGuid[40] = {};
-            if (!opened.h.IsValid() || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40) ||
-                MoveByHandle(opened.h.Get(), hTemp.Get(), std::wstring(kLogFolderName) + L"-" + szGuid) !=
-                    ERROR_SUCCESS)
+            const std::wstring strAside = UniqueName(kLogFolderName);
+            if (!opened.h.IsValid() || strAside.empty() ||
+                MoveByHandle(opened.h.Get(), hTemp.Get(), strAside) != ERROR_SUCCESS)
                 return false;
         }
     }

@@ -1,5 +1,7 @@
 #include "win/Text.h"
 
+#include <objbase.h>
+
 #include <new>
 
 namespace
@@ -83,4 +85,13 @@ DWORD Utf8ToWide(std::string_view bytes, std::wstring& text)
     ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), cbBytes, converted.data(), cch);
     text = std::move(converted);
     return ERROR_SUCCESS;
+}
+
+std::wstring UniqueName(const std::wstring& strPrefix)
+{
+    GUID guid = {};
+    wchar_t szGuid[40] = {};
+    if (FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40))
+        return std::wstring();
+    return strPrefix + L"-" + szGuid;
 }

@@ -22,6 +22,10 @@ bool IsFullPath(std::wstring_view path);
 // The last n characters of text (all of it when it is shorter).
 std::wstring_view LastChars(std::wstring_view text, size_t n);
 
+// strPrefix, a hyphen and a new GUID ("VimoLog-{...}"): a name no entry
+// has yet. Empty when no GUID could be made.
+std::wstring UniqueName(const std::wstring& strPrefix);
+
 // The UTF-8 bytes of a wide text, as the system converts it (no replacement of
 // our own for unpaired surrogates). False, with utf8 untouched, when it
 // cannot be converted; an empty text gives empty bytes.

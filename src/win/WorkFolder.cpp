@@ -3,8 +3,7 @@
 #include "win/Clock.h"
 #include "win/FileHandles.h"
 #include "win/Security.h"
-
-#include <objbase.h>
+#include "win/Text.h"
 
 #include <vector>
 
@@ -33,9 +32,8 @@ DWORD CWorkFolder::Create()
     m_bTried = true;
     wchar_t szWindows[MAX_PATH] = {};
     const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
-    GUID guid = {};
-    wchar_t szGuid[40] = {};
-    if (cch == 0 || cch >= MAX_PATH || FAILED(::CoCreateGuid(&guid)) || !::StringFromGUID2(guid, szGuid, 40))
+    const std::wstring strName = UniqueName(L"LumetUpdate");
+    if (cch == 0 || cch >= MAX_PATH || strName.empty())
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
     const std::wstring strTemp = std::wstring(szWindows, cch) + L"\\Temp";
     EFolderChain eChain;
@@ -44,7 +42,6 @@ DWORD CWorkFolder::Create()
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
     // FILE_CREATE fails on anything already there: what opens is what this
     // has just made.
-    const std::wstring strName = std::wstring(L"LumetUpdate-") + szGuid;
     m_dwCreated = MakeFolder(hTemp.Get(), strName, false, m_hFolder);
     if (m_dwCreated == ERROR_SUCCESS)
         m_strPath = strTemp + L"\\" + strName;
