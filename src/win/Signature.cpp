@@ -85,7 +85,7 @@ CHandle OpenByNtName(const std::wstring& strName, ULONG ulShare)
 }
 }
 
-DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName& signer, LONG* plTrust)
+DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName& signer)
 {
     const CTrustApi& api = TrustApi();
     if (!api.IsComplete())
@@ -123,8 +123,6 @@ DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName
     // Frees the state; its result says nothing of the file.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     api.pfnWinVerifyTrust(hNoWindow, &action, &data);
-    if (plTrust)
-        *plTrust = lTrust;
     return dwResult;
 }
 

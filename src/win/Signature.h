@@ -25,11 +25,10 @@ using CSignerName = std::vector<BYTE>;
 // Installer package is read by its name, so strPath must name the same file
 // where nobody else can replace it. kErrorInvalidImageHash when the file
 // carries no signature, a broken one, or one the system does not trust;
-// *plTrust, when given, then receives the verification's own status for the
-// log. ERROR_PROC_NOT_FOUND when the system's signature functions cannot be
+// ERROR_PROC_NOT_FOUND when the system's signature functions cannot be
 // loaded. On success signer holds the subject name of the signer's
 // certificate; on failure signer is left as it was.
-DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName& signer, LONG* plTrust = nullptr);
+DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName& signer);
 
 // Whether two signers' subject names are the same name. A renewed
 // certificate with the same subject matches; one whose subject differs in any
