@@ -3,6 +3,7 @@
 #include "app/LumetUpdateDlg.h"
 #include "app/UpdateRun.h"
 #include "log/Log.h"
+#include "log/LogRetention.h"
 #include "resources/MultiLanguage.h"
 #include "win/Com.h"
 #include "win/ScopedHandle.h"
@@ -12,6 +13,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+namespace
+{
 // The program runs elevated, possibly from a downloads folder: a DLL loaded
 // by name later must come from the system folder, never from beside the exe.
 void RestrictDllSearchToSystemFolder()
@@ -22,8 +25,6 @@ void RestrictDllSearchToSystemFolder()
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-namespace
-{
 // Also against what an unelevated process can plant: junctions made by a user
 // without administrator rights are not followed (redirection trust), and
 // images are not loaded from remote shares, from files of low integrity, or
@@ -50,32 +51,32 @@ void ApplyProcessMitigations()
     pfn(kProcessImageLoadPolicy, &dwImageLoad, sizeof(dwImageLoad));
 }
 
-// The log of this run: open while it lives.
+// The log of this run: open while it lives. Old logs are pruned once it is
+// open, so that what the pruning cannot walk is named in it.
 class CRunLog
 {
 public:
-    CRunLog() { OpenLog(MakeLogFilePath()); } // without a log the program runs on
+    CRunLog()
+    {
+        // Without a log the program runs on.
+        const std::wstring strPath = MakeLogFilePath();
+        OpenLog(strPath);
+        if (!strPath.empty())
+            PruneOldLogs(strPath.substr(0, strPath.rfind(L'\\')));
+    }
     ~CRunLog() { CloseLog(); }
     CRunLog(const CRunLog&) = delete;
     CRunLog& operator=(const CRunLog&) = delete;
 };
 
-// g_pMessageTable points at the table while this lives.
-class CMessageTableScope
-{
-public:
-    explicit CMessageTableScope(CMultiLanguage& table) { g_pMessageTable = &table; }
-    ~CMessageTableScope() { g_pMessageTable = nullptr; }
-    CMessageTableScope(const CMessageTableScope&) = delete;
-    CMessageTableScope& operator=(const CMessageTableScope&) = delete;
-};
-}
-
+// The package path: the first argument after the program's own path, as the
+// system splits command lines; empty when there is none.
 std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
 {
     int nArgs = 0;
     const CLocalMemory<LPWSTR*> ppArgs(::CommandLineToArgvW(pszCommandLine, &nArgs));
     return ppArgs.IsValid() && nArgs > 1 ? std::wstring(ppArgs.Get()[1]) : std::wstring();
+}
 }
 
 int RunLumetUpdate(const wchar_t* pszCommandLine)

@@ -39,14 +39,12 @@ bool IsProgramFiles(std::wstring_view path)
     return EqualsNoCaseAscii(strRest, kProgramFilesX86) || EqualsNoCaseAscii(strRest, kProgramFiles);
 }
 
-void NoteLeftInPlace(const std::wstring& strPath) { WriteLog(L"Left in place: " + strPath + L"\r\n"); }
-
 // Removes everything below one folder. The updater's own log files stay
 // below its sub-folders (files directly inside it go whatever their names).
 class CRemoval : public CFolderWalk
 {
 public:
-    explicit CRemoval(CWorkFolder& work) : m_work(work) {}
+    CRemoval(CWorkFolder& work, size_t nMaxDepth) : CFolderWalk(nMaxDepth), m_work(work) {}
 
 protected:
     CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, size_t nDepth) override
@@ -63,7 +61,7 @@ protected:
         step.opened = OpenEntry(hFolder, entry, DELETE);
         if (!step.opened.h.IsValid())
         {
-            NoteLeftInPlace(strPath);
+            WriteLeftInPlace(strPath);
             step.bStays = true;
         }
         else if (step.opened.eKind == EEntryKind::Folder)
@@ -74,7 +72,7 @@ protected:
             // restart, and a folder could gain entries after its listing.
             step.bStays = step.opened.eKind != EEntryKind::File || !HandOver(hFolder, entry, step.opened);
             if (step.bStays)
-                NoteLeftInPlace(strPath);
+                WriteLeftInPlace(strPath);
         }
         return step;
     }
@@ -86,11 +84,11 @@ protected:
         // Folders are never handed over; one that stays only because
         // something in it stays is not named again.
         if (!bInnerStays)
-            NoteLeftInPlace(strPath);
+            WriteLeftInPlace(strPath);
         return true;
     }
 
-    void OnNotWalked(const std::wstring& strPath) override { NoteLeftInPlace(strPath); }
+    void OnNotWalked(const std::wstring& strPath) override { WriteLeftInPlace(strPath); }
 
 private:
     // Moves a file that cannot be deleted now into the run's own folder and
@@ -111,7 +109,7 @@ private:
             return false;
         std::wstring strStaged;
         if (m_work.HandOver(own.h.Get(), strStaged) != ERROR_SUCCESS && !strStaged.empty())
-            NoteLeftInPlace(strStaged); // moved, but the restart will not delete it
+            WriteLeftInPlace(strStaged); // moved, but the restart will not delete it
         return !strStaged.empty();
     }
 
@@ -128,6 +126,6 @@ bool CFolderRemover::DeleteFolderContents(const std::wstring& strFolder)
     if (eChain == EFolderChain::Link)
         return false;
     if (hFolder.IsValid())
-        CRemoval(m_work).Walk(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)));
+        CRemoval(m_work, m_nMaxDepth).Walk(hFolder.Get(), std::wstring(WithoutTrailingSeparators(strFolder)));
     return true;
 }

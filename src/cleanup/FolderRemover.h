@@ -1,5 +1,6 @@
 #pragma once
 
+#include "win/FolderWalk.h"
 #include "win/WorkFolder.h"
 
 #include <string>
@@ -35,8 +36,10 @@ class CFolderRemover
 {
 public:
     // What cannot be deleted now goes to the restart through work, the
-    // run's own folder.
-    explicit CFolderRemover(CWorkFolder& work) : m_work(work) {}
+    // run's own folder. No folder deeper than nMaxDepth below the one
+    // emptied is entered.
+    explicit CFolderRemover(CWorkFolder& work, size_t nMaxDepth = kMaxWalkDepth) : m_work(work), m_nMaxDepth(nMaxDepth)
+    {}
 
     // Deletes everything inside strFolder but keeps the folder itself, except
     // files whose full path below strFolder's sub-folders holds the log
@@ -51,4 +54,5 @@ public:
 
 private:
     CWorkFolder& m_work;
+    size_t m_nMaxDepth;
 };

@@ -1,6 +1,7 @@
 #include "installer/InstallerRuns.h"
 
 #include "installer/ProcessRunner.h"
+#include "installer/ProductDiscovery.h"
 #include "log/Log.h"
 #include "win/Clock.h"
 #include "win/FileHandles.h"
@@ -15,7 +16,6 @@
 
 namespace
 {
-constexpr wchar_t kDefaultInstallDir[] = L"C:\\Program Files (x86)\\Vimo\\";
 constexpr wchar_t kLogFolderName[] = L"VimoLog";
 // The most installer logs of one second: far more runs than an update starts.
 constexpr unsigned kMaxLogsPerSecond = 1000;

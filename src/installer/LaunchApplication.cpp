@@ -1,5 +1,6 @@
 #include "installer/LaunchApplication.h"
 
+#include "installer/ProductDiscovery.h"
 #include "log/Log.h"
 #include "win/KnownFolders.h"
 #include "win/ScopedHandle.h"
@@ -13,7 +14,6 @@
 
 namespace
 {
-constexpr wchar_t kDefaultInstallDir[] = L"C:\\Program Files (x86)\\Vimo";
 constexpr wchar_t kApplicationFolder[] = L"\\VimoLumet";
 constexpr wchar_t kApplicationName[] = L"\\VimoLumet.exe";
 

@@ -20,7 +20,7 @@ namespace
 {
 // The Windows Installer's functions, from the system folder's msi.dll on
 // first use.
-#define LUMET_MSI_ENTRY(name) decltype(&::name) pfn##name = SystemEntry<decltype(&::name)>(L"msi.dll", #name)
+#define LUMET_MSI_ENTRY(name) LUMET_SYSTEM_ENTRY(L"msi.dll", name)
 struct CMsiApi
 {
     LUMET_MSI_ENTRY(MsiVerifyPackageW);
@@ -142,16 +142,14 @@ bool EveryRow(MSIHANDLE hDatabase, const wchar_t* pszTable, const wchar_t* pszQu
 {
     if (Msi().pfnMsiDatabaseIsTablePersistentW(hDatabase, pszTable) == MSICONDITION_NONE)
         return true;
-    MSIHANDLE hNew = 0;
-    const UINT uOpened = Msi().pfnMsiDatabaseOpenViewW(hDatabase, pszQuery, &hNew);
-    CMsiHandle hView(hNew);
+    CMsiHandle hView;
+    const UINT uOpened = Msi().pfnMsiDatabaseOpenViewW(hDatabase, pszQuery, hView.Put());
     if (uOpened != ERROR_SUCCESS || Msi().pfnMsiViewExecute(hView.Get(), 0) != ERROR_SUCCESS)
         return false;
     for (;;)
     {
-        hNew = 0;
-        const UINT uFetched = Msi().pfnMsiViewFetch(hView.Get(), &hNew);
-        CMsiHandle hRecord(hNew);
+        CMsiHandle hRecord;
+        const UINT uFetched = Msi().pfnMsiViewFetch(hView.Get(), hRecord.Put());
         if (uFetched == ERROR_NO_MORE_ITEMS)
             return true;
         if (uFetched != ERROR_SUCCESS || !fnRow(hRecord.Get()))
@@ -174,18 +172,15 @@ std::wstring StringOf(MSIHANDLE hRecord, UINT uField)
 
 bool HasStream(MSIHANDLE hDatabase, const std::wstring& strName)
 {
-    MSIHANDLE hNew = 0;
-    Msi().pfnMsiDatabaseOpenViewW(hDatabase, L"SELECT `Name` FROM `_Streams` WHERE `Name` = ?", &hNew);
-    CMsiHandle hView(hNew);
+    CMsiHandle hView;
+    Msi().pfnMsiDatabaseOpenViewW(hDatabase, L"SELECT `Name` FROM `_Streams` WHERE `Name` = ?", hView.Put());
     CMsiHandle hParameters(Msi().pfnMsiCreateRecord(1));
     if (!hView.IsValid() || !hParameters.IsValid() ||
         Msi().pfnMsiRecordSetStringW(hParameters.Get(), 1, strName.c_str()) != ERROR_SUCCESS ||
         Msi().pfnMsiViewExecute(hView.Get(), hParameters.Get()) != ERROR_SUCCESS)
         return false;
-    hNew = 0;
-    const UINT uFetched = Msi().pfnMsiViewFetch(hView.Get(), &hNew);
-    CMsiHandle hRecord(hNew);
-    return uFetched == ERROR_SUCCESS;
+    CMsiHandle hRecord;
+    return Msi().pfnMsiViewFetch(hView.Get(), hRecord.Put()) == ERROR_SUCCESS;
 }
 
 // Whether everything the package installs is inside it. A file is taken
@@ -197,10 +192,9 @@ bool HasStream(MSIHANDLE hDatabase, const std::wstring& strName)
 // a package from beside this one.
 bool HoldsAllItsFiles(MSIHANDLE hDatabase)
 {
-    MSIHANDLE hNew = 0;
-    if (Msi().pfnMsiGetSummaryInformationW(hDatabase, nullptr, 0, &hNew) != ERROR_SUCCESS)
+    CMsiHandle hSummary;
+    if (Msi().pfnMsiGetSummaryInformationW(hDatabase, nullptr, 0, hSummary.Put()) != ERROR_SUCCESS)
         return false;
-    CMsiHandle hSummary(hNew);
     UINT uType = 0;
     INT nWordCount = 0;
     if (Msi().pfnMsiSummaryInfoGetPropertyW(hSummary.Get(), PID_WORDCOUNT, &uType, &nWordCount, nullptr, nullptr,
@@ -300,10 +294,8 @@ DWORD CheckInstallerPackage(const std::wstring& strCopy)
         return ERROR_PROC_NOT_FOUND;
     if (!IsWholeCompoundFile(strCopy) || Msi().pfnMsiVerifyPackageW(strCopy.c_str()) != ERROR_SUCCESS)
         return ERROR_INSTALL_PACKAGE_INVALID;
-    MSIHANDLE hNew = 0;
-    const UINT uOpened = Msi().pfnMsiOpenDatabaseW(strCopy.c_str(), MSIDBOPEN_READONLY, &hNew);
-    CMsiHandle hDatabase(hNew);
-    if (uOpened != ERROR_SUCCESS)
+    CMsiHandle hDatabase;
+    if (Msi().pfnMsiOpenDatabaseW(strCopy.c_str(), MSIDBOPEN_READONLY, hDatabase.Put()) != ERROR_SUCCESS)
         return ERROR_INSTALL_PACKAGE_INVALID;
     return HoldsAllItsFiles(hDatabase.Get()) ? ERROR_SUCCESS : ERROR_INSTALL_SOURCE_ABSENT;
 }

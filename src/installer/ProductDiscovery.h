@@ -2,6 +2,11 @@
 
 #include <string>
 
+// Where the application is installed when discovery finds no install
+// location: the install folder, ending with a backslash as the locations the
+// registry records do.
+constexpr wchar_t kDefaultInstallDir[] = L"C:\\Program Files (x86)\\Vimo\\";
+
 // How the application is installed here, read afresh from the registry at
 // each call; each returns the empty string on every failure. A product code
 // that is not a braced GUID, and an install location that holds a double

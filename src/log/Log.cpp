@@ -1,14 +1,17 @@
 #include "log/Log.h"
 
-#include "log/LogRetention.h"
 #include "win/Clock.h"
 #include "win/FileHandles.h"
 #include "win/KnownFolders.h"
+#include "win/ScopedHandle.h"
 #include "win/Text.h"
 
 #include <shlobj.h>
 
-CHandle g_hLogFile;
+namespace
+{
+CHandle g_hLogFile; // the open log; no handle while none is open
+}
 
 std::wstring MakeLogFilePath()
 {
@@ -16,13 +19,9 @@ std::wstring MakeLogFilePath()
     // place only administrators can set, rather than the per-user setting of
     // that folder, which the user could point anywhere.
     const std::wstring strProfile = GetShellFolder(CSIDL_PROFILE);
-    return MakeLogFilePathIn(strProfile.empty() ? strProfile : strProfile + L"\\AppData\\Local");
-}
-
-std::wstring MakeLogFilePathIn(const std::wstring& strAppData)
-{
-    if (strAppData.empty())
+    if (strProfile.empty())
         return std::wstring();
+    const std::wstring strAppData = strProfile + L"\\AppData\\Local";
 
     // Vimo, VimoLumet and Log are made where missing, each inside the one
     // above through its handle; nothing is made below a link. A failure only
@@ -45,7 +44,7 @@ bool OpenLog(const std::wstring& strPath)
     if (nSlash == std::wstring::npos)
         return false;
     // The folder is opened level by level from the drive's root: when any
-    // level is a link, nothing is pruned and no log is written.
+    // level is a link, no log is written.
     EFolderChain eChain;
     const CHandle hFolder = OpenFolderChain(strPath.substr(0, nSlash), 0, eChain);
     if (!hFolder.IsValid())
@@ -66,12 +65,10 @@ bool OpenLog(const std::wstring& strPath)
         ::GetFileInformationByHandleEx(hLog.Get(), FileStandardInfo, &standard, sizeof(standard)) &&
         standard.NumberOfLinks == 1 && ::SetFileInformationByHandle(hLog.Get(), FileEndOfFileInfo, &end, sizeof(end)))
         g_hLogFile = std::move(hLog);
-
-    // Pruning comes after, so that what it cannot walk is logged; the new
-    // file is far too young to go.
-    PruneOldLogs(hFolder.Get(), strPath.substr(0, nSlash));
     return g_hLogFile.IsValid();
 }
+
+bool IsLogOpen() { return g_hLogFile.IsValid(); }
 
 void CloseLog() { g_hLogFile.Close(); }
 
@@ -86,3 +83,5 @@ void WriteLog(const std::wstring& strText)
     ::WriteFile(g_hLogFile.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &cbWritten, nullptr);
     ::FlushFileBuffers(g_hLogFile.Get());
 }
+
+void WriteLeftInPlace(const std::wstring& strPath) { WriteLog(L"Left in place: " + strPath + L"\r\n"); }

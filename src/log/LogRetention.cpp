@@ -83,11 +83,17 @@ protected:
 
     bool OnFolderWalked(COpenedEntry&, const std::wstring&, bool) override { return true; }
 
-    void OnNotWalked(const std::wstring& strPath) override { WriteLog(L"Left in place: " + strPath + L"\r\n"); }
+    void OnNotWalked(const std::wstring& strPath) override { WriteLeftInPlace(strPath); }
 
 private:
     SYSTEMTIME m_stNow = {};
 };
 }
 
-void PruneOldLogs(HANDLE hFolder, const std::wstring& strPath) { CPrune().Walk(hFolder, strPath); }
+void PruneOldLogs(const std::wstring& strFolder)
+{
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(strFolder, 0, eChain);
+    if (hFolder.IsValid())
+        CPrune().Walk(hFolder.Get(), strFolder);
+}

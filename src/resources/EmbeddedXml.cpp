@@ -8,6 +8,7 @@
 
 PfnFindResourceW g_pfnFindResourceW = &::FindResourceW;
 PfnLoadResource g_pfnLoadResource = &::LoadResource;
+PfnSizeofResource g_pfnSizeofResource = &::SizeofResource;
 
 namespace
 {
@@ -15,6 +16,13 @@ namespace
 // does not depend on which GUID library the toolchain ships.
 constexpr CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// A loader's text, where it has one.
+void WriteLogText(const wchar_t* pszText)
+{
+    if (pszText)
+        WriteLog(pszText);
+}
 }
 
 bool CEmbeddedXml::Load(UINT nId, const LoadTexts& texts)
@@ -22,18 +30,17 @@ bool CEmbeddedXml::Load(UINT nId, const LoadTexts& texts)
     HRSRC hRes = g_pfnFindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"BINARY");
     if (hRes == nullptr)
     {
-        if (texts.pszFindFailed)
-            WriteLog(texts.pszFindFailed);
+        WriteLogText(texts.pszFindFailed);
         return false;
     }
     HGLOBAL hData = g_pfnLoadResource(nullptr, hRes);
     const void* pData = hData ? ::LockResource(hData) : nullptr;
     if (pData == nullptr)
     {
-        WriteLog(texts.pszLockFailed);
+        WriteLogText(texts.pszLockFailed);
         return false;
     }
-    const DWORD cb = ::SizeofResource(nullptr, hRes);
+    const DWORD cb = g_pfnSizeofResource(nullptr, hRes);
     return LoadXmlBytes(std::string_view(static_cast<const char*>(pData), cb), texts.pszParseFailed);
 }
 
@@ -64,7 +71,7 @@ bool CEmbeddedXml::LoadXmlBytes(std::string_view bytes, const wchar_t* pszParseF
     m_pDoc->loadXML(bstrXml.Get(), &bLoaded);
     if (bLoaded == VARIANT_FALSE)
     {
-        WriteLog(pszParseFailed);
+        WriteLogText(pszParseFailed);
         return false;
     }
     ParseDocument();

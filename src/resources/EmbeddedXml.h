@@ -18,13 +18,15 @@ struct XmlItem
     std::wstring strNodeName; // node name of that node ("#text" for text)
 };
 
-// How the loader finds and loads a document among the program's resources;
-// tests make either step fail, the program keeps FindResourceW and
-// LoadResource.
+// How the loader finds, loads and measures a document among the program's
+// resources; tests make a step fail or hand over a document of their own,
+// the program keeps FindResourceW, LoadResource and SizeofResource.
 using PfnFindResourceW = HRSRC(WINAPI*)(HMODULE, LPCWSTR, LPCWSTR);
 using PfnLoadResource = HGLOBAL(WINAPI*)(HMODULE, HRSRC);
+using PfnSizeofResource = DWORD(WINAPI*)(HMODULE, HRSRC);
 extern PfnFindResourceW g_pfnFindResourceW;
 extern PfnLoadResource g_pfnLoadResource;
+extern PfnSizeofResource g_pfnSizeofResource;
 
 // One of the XML documents that the program carries as a "BINARY" resource
 // (UTF-8): parsed with the MSXML DOM and flattened, by its shape alone, into
@@ -53,13 +55,13 @@ public:
     // pszParseFailed is the log text for a parse failure.
     bool LoadXmlBytes(std::string_view bytes, const wchar_t* pszParseFailed);
 
+    const std::vector<XmlItem>& Items() const { return m_items; }
+
+private:
     // The positional walk: one item per child of each child of the root,
     // appended in document order. Element and attribute names play no part.
     void ParseDocument();
 
-    const std::vector<XmlItem>& Items() const { return m_items; }
-
-private:
     CComPtrT<IXMLDOMDocument> m_pDoc; // made by the first load, reused by later ones
     std::vector<XmlItem> m_items;     // every walk's items, in walk order; only grows
 };

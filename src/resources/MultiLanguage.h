@@ -38,9 +38,20 @@ public:
     // as the document holds it; empty when there is none. No fallback.
     static std::wstring GetMessageText(UINT nId);
 
+private:
     CEmbeddedXml m_document;    // the messages, one item per message and language
     std::wstring m_strLangCode; // three-letter code, "ENU" when no row matches
 };
 
 // The process-wide message table; exists between start-up and shutdown.
 extern CMultiLanguage* g_pMessageTable;
+
+// Points g_pMessageTable at a table while it lives.
+class CMessageTableScope
+{
+public:
+    explicit CMessageTableScope(CMultiLanguage& table) { g_pMessageTable = &table; }
+    ~CMessageTableScope() { g_pMessageTable = nullptr; }
+    CMessageTableScope(const CMessageTableScope&) = delete;
+    CMessageTableScope& operator=(const CMessageTableScope&) = delete;
+};

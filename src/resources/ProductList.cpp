@@ -2,7 +2,7 @@
 
 #include "resources/EmbeddedXml.h"
 
-void ProductList::LoadProducts()
+ProductList::ProductList()
 {
     CEmbeddedXml document;
     // A document that fails to load has no items, and the list stays empty.

@@ -17,10 +17,7 @@ struct ProductEntry
 class ProductList
 {
 public:
-    ProductList() { LoadProducts(); }
-
-    // Appends the entries of the Products document.
-    void LoadProducts();
+    ProductList();
 
     std::vector<ProductEntry> m_vecProducts;
 };

@@ -133,13 +133,10 @@ public:
     {
         if (m_v.vt == VT_BSTR)
             return m_v.bstrVal ? std::wstring(m_v.bstrVal, ::SysStringLen(m_v.bstrVal)) : std::wstring();
-        VARIANT text;
-        ::VariantInit(&text);
-        std::wstring result;
-        if (SUCCEEDED(::VariantChangeType(&text, const_cast<VARIANT*>(&m_v), 0, VT_BSTR)) && text.bstrVal)
-            result.assign(text.bstrVal, ::SysStringLen(text.bstrVal));
-        ::VariantClear(&text);
-        return result;
+        CVariant text;
+        if (FAILED(::VariantChangeType(text.Put(), const_cast<VARIANT*>(&m_v), 0, VT_BSTR)))
+            return std::wstring();
+        return text.ToString();
     }
 
 private:

@@ -2,8 +2,6 @@
 
 #include <vector>
 
-size_t g_nMaxWalkDepth = 4096;
-
 namespace
 {
 // One level of the walk: a folder being listed, and how far.
@@ -54,7 +52,7 @@ bool CFolderWalk::Walk(HANDLE hRoot, const std::wstring& strRootPath)
             level.bInnerStays |= step.bStays;
             continue;
         }
-        if (nDepth > g_nMaxWalkDepth)
+        if (nDepth > m_nMaxDepth)
         {
             OnNotWalked(strPath);
             level.bInnerStays = true;

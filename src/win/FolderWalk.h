@@ -4,10 +4,10 @@
 
 #include <string>
 
-// The deepest a walk goes below the folder it starts in: a folder deeper
-// than this is not entered. Far deeper than any real tree, and bounded, so
-// that a walk holds a bounded number of handles. Tests lower it.
-extern size_t g_nMaxWalkDepth;
+// The deepest a walk goes below the folder it starts in unless told
+// otherwise: a folder deeper than this is not entered. Far deeper than any
+// real tree, and bounded, so that a walk holds a bounded number of handles.
+constexpr size_t kMaxWalkDepth = 1024;
 
 // A walk through the folder tree below one folder, through handles: each
 // folder is listed once through its handle, and its entries are handed to
@@ -19,6 +19,7 @@ extern size_t g_nMaxWalkDepth;
 class CFolderWalk
 {
 public:
+    explicit CFolderWalk(size_t nMaxDepth = kMaxWalkDepth) : m_nMaxDepth(nMaxDepth) {}
     virtual ~CFolderWalk() = default;
 
     // Walks below the folder open as hRoot (with FILE_LIST_DIRECTORY), whose
@@ -46,6 +47,9 @@ protected:
     virtual bool OnFolderWalked(COpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) = 0;
 
     // A folder that could not be listed to its end, or that lies deeper than
-    // g_nMaxWalkDepth and is not entered: what is in it stays.
+    // the walk's depth limit and is not entered: what is in it stays.
     virtual void OnNotWalked(const std::wstring& strPath) = 0;
+
+private:
+    size_t m_nMaxDepth;
 };

@@ -103,7 +103,17 @@ struct LocalMemoryTraits
     static void Close(Handle h) noexcept { ::LocalFree(reinterpret_cast<HLOCAL>(h)); }
 };
 
+// Views of file mappings (MapViewOfFile), unmapped with UnmapViewOfFile.
+struct MappedViewTraits
+{
+    using Handle = void*;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::UnmapViewOfFile(h); }
+};
+
 using CHandle = CScopedHandle<KernelHandleTraits>;
+using CMappedView = CScopedHandle<MappedViewTraits>;
 using CFindHandle = CScopedHandle<FindHandleTraits>;
 using CRegKeyHandle = CScopedHandle<RegKeyTraits>;
 template <typename T>

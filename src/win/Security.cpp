@@ -22,14 +22,13 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
 // it cannot be read.
 std::wstring UserSid()
 {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+    CHandle hToken;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, hToken.Put()))
         return std::wstring();
-    const CHandle hOwnedToken(hToken);
     BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
     DWORD cb = 0;
     CLocalMemory<LPWSTR> pszSid;
-    if (!::GetTokenInformation(hToken, TokenUser, buffer, sizeof(buffer), &cb) ||
+    if (!::GetTokenInformation(hToken.Get(), TokenUser, buffer, sizeof(buffer), &cb) ||
         !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, pszSid.Put()))
         return std::wstring();
     return pszSid.Get();
@@ -44,15 +43,14 @@ bool IsAdministratorsOrSystem(PSID pSid)
 // not hold it.
 bool EnablePrivilege(const wchar_t* pszPrivilege)
 {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
+    CHandle hToken;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, hToken.Put()))
         return false;
-    const CHandle hOwnedToken(hToken);
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     return ::LookupPrivilegeValueW(nullptr, pszPrivilege, &privileges.Privileges[0].Luid) &&
-           ::AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, nullptr, nullptr) &&
+           ::AdjustTokenPrivileges(hToken.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
            ::GetLastError() == ERROR_SUCCESS;
 }
 }

@@ -22,16 +22,16 @@ const PfnNtOpenFile g_pfnNtOpenFile = SystemEntry<PfnNtOpenFile>(L"ntdll.dll", "
 // The signature functions, from the system folder's DLLs on first use.
 struct CTrustApi
 {
-    decltype(&::WinVerifyTrust) pfnWinVerifyTrust =
-        SystemEntry<decltype(&::WinVerifyTrust)>(L"wintrust.dll", "WinVerifyTrust");
-    decltype(&::WTHelperProvDataFromStateData) pfnProviderData =
-        SystemEntry<decltype(&::WTHelperProvDataFromStateData)>(L"wintrust.dll", "WTHelperProvDataFromStateData");
-    decltype(&::WTHelperGetProvSignerFromChain) pfnSigner =
-        SystemEntry<decltype(&::WTHelperGetProvSignerFromChain)>(L"wintrust.dll", "WTHelperGetProvSignerFromChain");
-    decltype(&::CertCompareCertificateName) pfnCompareName =
-        SystemEntry<decltype(&::CertCompareCertificateName)>(L"crypt32.dll", "CertCompareCertificateName");
+    LUMET_SYSTEM_ENTRY(L"wintrust.dll", WinVerifyTrust);
+    LUMET_SYSTEM_ENTRY(L"wintrust.dll", WTHelperProvDataFromStateData);
+    LUMET_SYSTEM_ENTRY(L"wintrust.dll", WTHelperGetProvSignerFromChain);
+    LUMET_SYSTEM_ENTRY(L"crypt32.dll", CertCompareCertificateName);
 
-    bool IsComplete() const { return pfnWinVerifyTrust && pfnProviderData && pfnSigner && pfnCompareName; }
+    bool IsComplete() const
+    {
+        return pfnWinVerifyTrust && pfnWTHelperProvDataFromStateData && pfnWTHelperGetProvSignerFromChain &&
+               pfnCertCompareCertificateName;
+    }
 };
 
 const CTrustApi& TrustApi()
@@ -57,13 +57,9 @@ bool IsFileOfImage(HANDLE hFile, void* pBase)
 {
     if (!g_pfnNtAreMappedFilesTheSame)
         return false;
-    CHandle hMapping(::CreateFileMappingW(hFile, nullptr, PAGE_READONLY, 0, 0, nullptr));
-    void* pView = hMapping.IsValid() ? ::MapViewOfFile(hMapping.Get(), FILE_MAP_READ, 0, 0, 1) : nullptr;
-    if (!pView)
-        return false;
-    const bool bSame = g_pfnNtAreMappedFilesTheSame(pBase, pView) == 0;
-    ::UnmapViewOfFile(pView);
-    return bSame;
+    const CHandle hMapping(::CreateFileMappingW(hFile, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const CMappedView pView(hMapping.IsValid() ? ::MapViewOfFile(hMapping.Get(), FILE_MAP_READ, 0, 0, 1) : nullptr);
+    return pView.IsValid() && g_pfnNtAreMappedFilesTheSame(pBase, pView.Get()) == 0;
 }
 
 // Opens the file by its name in the system's own namespace ("\Device\...").
@@ -85,45 +81,67 @@ CHandle OpenByNtName(const std::wstring& strName, ULONG ulShare)
 }
 }
 
+namespace
+{
+// One verification by WinVerifyTrust and the state it keeps, which is freed
+// exactly once, when this goes; the result of freeing it says nothing of the
+// file.
+class CVerification
+{
+public:
+    CVerification(const std::wstring& strPath, HANDLE hFile)
+    {
+        m_file.cbStruct = sizeof(m_file);
+        m_file.pcwszFilePath = strPath.c_str();
+        m_file.hFile = hFile;
+        m_data.cbStruct = sizeof(m_data);
+        m_data.dwUIChoice = WTD_UI_NONE;
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        m_data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+        m_lTrust = TrustApi().pfnWinVerifyTrust(kNoWindow, &m_action, &m_data);
+    }
+    ~CVerification()
+    {
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        TrustApi().pfnWinVerifyTrust(kNoWindow, &m_action, &m_data);
+    }
+    CVerification(const CVerification&) = delete;
+    CVerification& operator=(const CVerification&) = delete;
+
+    // The signer of what was verified, from this verification's own state;
+    // null when the signature is not valid.
+    const CRYPT_PROVIDER_SGNR* Signer() const
+    {
+        CRYPT_PROVIDER_DATA* pProvider =
+            m_lTrust == 0 ? TrustApi().pfnWTHelperProvDataFromStateData(m_data.hWVTStateData) : nullptr;
+        return pProvider ? TrustApi().pfnWTHelperGetProvSignerFromChain(pProvider, 0, FALSE, 0) : nullptr;
+    }
+
+private:
+    static inline const HWND kNoWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    LONG m_lTrust = 0;
+};
+}
+
 DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, CSignerName& signer)
 {
-    const CTrustApi& api = TrustApi();
-    if (!api.IsComplete())
+    if (!TrustApi().IsComplete())
         return ERROR_PROC_NOT_FOUND;
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = strPath.c_str();
-    file.hFile = hFile;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const auto hNoWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    const LONG lTrust = api.pfnWinVerifyTrust(hNoWindow, &action, &data);
-
-    // The signer is read from the state of this very verification, so that
-    // it is the signer of what was verified.
-    DWORD dwResult = kErrorInvalidImageHash;
-    CRYPT_PROVIDER_DATA* pProvider = lTrust == 0 ? api.pfnProviderData(data.hWVTStateData) : nullptr;
-    const CRYPT_PROVIDER_SGNR* pSigner = pProvider ? api.pfnSigner(pProvider, 0, FALSE, 0) : nullptr;
-    if (pSigner && pSigner->csCertChain > 0 && pSigner->pasCertChain[0].pCert)
-    {
-        const CERT_NAME_BLOB& subject = pSigner->pasCertChain[0].pCert->pCertInfo->Subject;
-        if (subject.cbData > 0)
-        {
-            signer.assign(subject.pbData, subject.pbData + subject.cbData);
-            dwResult = ERROR_SUCCESS;
-        }
-    }
-    // Frees the state; its result says nothing of the file.
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    api.pfnWinVerifyTrust(hNoWindow, &action, &data);
-    return dwResult;
+    const CVerification verification(strPath, hFile);
+    const CRYPT_PROVIDER_SGNR* pSigner = verification.Signer();
+    if (!pSigner || pSigner->csCertChain == 0 || !pSigner->pasCertChain[0].pCert)
+        return kErrorInvalidImageHash;
+    const CERT_NAME_BLOB& subject = pSigner->pasCertChain[0].pCert->pCertInfo->Subject;
+    if (subject.cbData == 0)
+        return kErrorInvalidImageHash;
+    signer.assign(subject.pbData, subject.pbData + subject.cbData);
+    return ERROR_SUCCESS;
 }
 
 bool SameSigner(const CSignerName& a, const CSignerName& b)
@@ -133,7 +151,7 @@ bool SameSigner(const CSignerName& a, const CSignerName& b)
         return false;
     CERT_NAME_BLOB blobA = {static_cast<DWORD>(a.size()), const_cast<BYTE*>(a.data())};
     CERT_NAME_BLOB blobB = {static_cast<DWORD>(b.size()), const_cast<BYTE*>(b.data())};
-    return api.pfnCompareName(X509_ASN_ENCODING, &blobA, &blobB) != FALSE;
+    return api.pfnCertCompareCertificateName(X509_ASN_ENCODING, &blobA, &blobB) != FALSE;
 }
 
 DWORD ReadOwnSigner(CSignerName& signer)

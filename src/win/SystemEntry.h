@@ -22,3 +22,8 @@ Pfn SystemEntry(const wchar_t* pszDll, const char* pszName) noexcept
     // Cast through void*: the entry's real type is Pfn, not FARPROC.
     return hModule ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName))) : nullptr;
 }
+
+// A member of a table of one system DLL's functions: pfn<name>, of the
+// function's own declared type, looked up when the table is made (null where
+// missing). Tables are made once, on first use.
+#define LUMET_SYSTEM_ENTRY(dll, name) decltype(&::name) pfn##name = SystemEntry<decltype(&::name)>(dll, #name)

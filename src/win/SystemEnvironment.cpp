@@ -1,5 +1,6 @@
 #include "win/SystemEnvironment.h"
 
+#include "win/ScopedHandle.h"
 #include "win/SystemEntry.h"
 
 #include <windows.h>
@@ -11,6 +12,20 @@ namespace
 using PfnCreateEnvironmentBlock = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
 using PfnDestroyEnvironmentBlock = BOOL(WINAPI*)(LPVOID);
 
+// Environment blocks that CreateEnvironmentBlock made, freed with
+// DestroyEnvironmentBlock.
+struct EnvironmentBlockTraits
+{
+    using Handle = void*;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept
+    {
+        if (const auto pfn = SystemEntry<PfnDestroyEnvironmentBlock>(L"userenv.dll", "DestroyEnvironmentBlock"))
+            pfn(h);
+    }
+};
+
 // Compares names as the system does: ordinal, without regard to case.
 int CompareNames(std::wstring_view a, std::wstring_view b)
 {
@@ -21,15 +36,13 @@ int CompareNames(std::wstring_view a, std::wstring_view b)
 std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
 {
     const auto pfnCreate = SystemEntry<PfnCreateEnvironmentBlock>(L"userenv.dll", "CreateEnvironmentBlock");
-    const auto pfnDestroy = SystemEntry<PfnDestroyEnvironmentBlock>(L"userenv.dll", "DestroyEnvironmentBlock");
-    void* pBlock = nullptr;
+    CScopedHandle<EnvironmentBlockTraits> pBlock;
     // No token: the machine's variables only; nothing inherited from here.
-    if (!pfnCreate || !pfnDestroy || !pfnCreate(&pBlock, nullptr, FALSE) || !pBlock)
+    if (!pfnCreate || !pfnCreate(pBlock.Put(), nullptr, FALSE) || !pBlock.IsValid())
         return std::wstring();
     std::vector<std::wstring> vecEntries;
-    for (const wchar_t* p = static_cast<const wchar_t*>(pBlock); *p; p += vecEntries.back().size() + 1)
+    for (const wchar_t* p = static_cast<const wchar_t*>(pBlock.Get()); *p; p += vecEntries.back().size() + 1)
         vecEntries.emplace_back(p);
-    pfnDestroy(pBlock);
 
     // The system's block is sorted: each variable is set in its place.
     for (const auto& [strName, strValue] : vecExtra)

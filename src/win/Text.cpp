@@ -7,7 +7,6 @@
 namespace
 {
 wchar_t LowerAscii(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
-wchar_t UpperAscii(wchar_t ch) { return (ch >= L'a' && ch <= L'z') ? static_cast<wchar_t>(ch - L'a' + L'A') : ch; }
 }
 
 std::wstring ToLowerAscii(std::wstring_view text)
@@ -15,14 +14,6 @@ std::wstring ToLowerAscii(std::wstring_view text)
     std::wstring result(text);
     for (wchar_t& ch : result)
         ch = LowerAscii(ch);
-    return result;
-}
-
-std::wstring ToUpperAscii(std::wstring_view text)
-{
-    std::wstring result(text);
-    for (wchar_t& ch : result)
-        ch = UpperAscii(ch);
     return result;
 }
 

@@ -9,7 +9,6 @@
 // "vimolumet", "MSIEXEC.EXE", "MSI", the program-files guard) ignore the case
 // of A-Z and nothing else.
 std::wstring ToLowerAscii(std::wstring_view text);
-std::wstring ToUpperAscii(std::wstring_view text);
 bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b);
 
 // Whether path begins with a drive letter, a colon and a backslash ("C:\").

@@ -27,7 +27,6 @@ public:
     // Makes the folder on the first call; every later call gives the same
     // result.
     DWORD Create();
-    HANDLE Handle() const { return m_hFolder.Get(); }
     const std::wstring& Path() const { return m_strPath; }
 
     // Makes the folder pszName inside it, with the same access list, or

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "DocumentOverride.h"
 #include "resources/MultiLanguage.h"
 #include "resources/resource.h"
 #include "win/Com.h"
@@ -54,6 +55,8 @@ size_t Count(const std::wstring& strPrefix, size_t nAtLeast = 1)
     g_recorded.wait_for(lock, std::chrono::minutes(1), [&] { return count(strPrefix) >= nAtLeast || count(L"Ended"); });
     return count(strPrefix);
 }
+
+LANGID WINAPI English() { return 0x0409; }
 
 CUpdateRun* g_pRun = nullptr; // the run under test
 HWND g_hDialog = nullptr;     // the window under test, as its first message shows it
@@ -125,8 +128,6 @@ protected:
     {
         g_strLog.clear();
         g_pRun = m_pRun.get();
-        g_pMessageTable = new CMultiLanguage; // empty: a test loads what it shows
-        g_pMessageTable->m_strLangCode = L"Enu";
     }
     ~DialogTest() override
     {
@@ -136,8 +137,6 @@ protected:
         // A dialog that never ended has been reported: its thread keeps it.
         if (m_thread.joinable())
             WaitEnded() ? m_thread.join() : m_thread.detach();
-        delete g_pMessageTable;
-        g_pMessageTable = nullptr;
     }
 
     // Starts the dialog and waits until it has started its marquee.
@@ -179,6 +178,10 @@ protected:
 
     CComInit m_com;
     SeamOverride<UpdateSteps> m_steps;
+    // An empty table in English: a test loads what it shows.
+    SeamOverride<PfnGetSystemDefaultLangID> m_language{g_pfnGetSystemDefaultLangID, &English};
+    CMultiLanguage m_table;
+    CMessageTableScope m_tableScope{m_table};
     // Shared with the dialog's thread, which keeps them should the dialog
     // never end.
     std::shared_ptr<CUpdateRun> m_pRun = std::make_shared<CUpdateRun>(L"C:\\Temp\\new.msi");
@@ -231,7 +234,10 @@ class WindowTest : public DialogTest, public ::testing::WithParamInterface<Windo
 TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdateCloses)
 {
     const WindowCase& c = GetParam();
-    ASSERT_TRUE(g_pMessageTable->m_document.LoadXmlBytes(c.pszTable, L""));
+    {
+        const DocumentOverride table(IDR_XML_MULTILANGUAGE, c.pszTable);
+        ASSERT_TRUE(CMultiLanguage::LoadLanguageResource());
+    }
     Gate& gate = c.eWhen == EWhen::Removal ? g_removal : c.eWhen == EWhen::Launch ? g_launch : g_install;
     gate.Shut();
     g_bCloseAtHandOver = c.eWhen == EWhen::HandOver;

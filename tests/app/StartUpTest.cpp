@@ -51,7 +51,7 @@ TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
 
     EXPECT_EQ(g_strSeen, L"C:\\Temp dir\\new.msi|Update [APPLICATION] in progress, please wait.");
     EXPECT_EQ(g_pMessageTable, nullptr);
-    EXPECT_FALSE(g_hLogFile.IsValid());
+    EXPECT_FALSE(IsLogOpen());
     EXPECT_EQ(
         ReadBytes(GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20240229_235958.log"),
         "installing C:\\Temp dir\\new.msi");

@@ -173,11 +173,10 @@ TEST(FolderRemoverTest, WhatLiesBelowTheDepthLimitStaysNamed)
     ScratchFolder folder(L"remover-deep");
     ASSERT_EQ(MakeDeepTree(folder / L"a", 4), 4u); // a\a\a\a\a\bottom.txt
     WriteBytes(folder / L"a\\a\\top.txt", "planted");
-    const SeamOverride<size_t> limit(g_nMaxWalkDepth, 3);
     const LogCapture log;
     CWorkFolder work;
 
-    EXPECT_TRUE(CFolderRemover(work).DeleteFolderContents(folder.Path()));
+    EXPECT_TRUE(CFolderRemover(work, 3).DeleteFolderContents(folder.Path()));
 
     EXPECT_FALSE(Exists(folder / L"a\\a\\top.txt"));
     EXPECT_TRUE(Exists(folder / L"a\\a\\a\\a\\a\\bottom.txt"));

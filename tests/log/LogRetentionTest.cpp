@@ -2,8 +2,6 @@
 
 #include "TestSupport.h"
 
-#include "win/FileHandles.h"
-
 #include <gtest/gtest.h>
 
 namespace
@@ -37,10 +35,7 @@ TEST(PruneTest, DeletesFilesOlderThanFifteenWholeDaysAtAnyDepth)
         SetLastWriteTime(folder / f.relative, AddSeconds(kNow, -f.nAgeSeconds));
     }
     FixedClock clock(kNow);
-    EFolderChain eChain;
-    const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-    ASSERT_TRUE(hFolder.IsValid());
-    PruneOldLogs(hFolder.Get(), folder.Path());
+    PruneOldLogs(folder.Path());
     for (const auto& f : files)
         EXPECT_EQ(Exists(folder / f.relative), f.bKept) << Utf8(f.relative);
     EXPECT_TRUE(IsFolder(folder / L"sub\\deeper"));

@@ -2,7 +2,11 @@
 
 #include "TestSupport.h"
 
+#include "log/LogRetention.h"
+#include "win/KnownFolders.h"
+
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 namespace
 {
@@ -28,30 +32,40 @@ TEST_F(LogTest, HoldsExactlyTheUtf8OfWhatWasWrittenWhileOpen)
                                "e\\\xE6\x97\xA5\\\xF0\x9F\x98\x80.exe");
 }
 
-TEST_F(LogTest, SecondOpenNeitherPrunesNorCreates)
+TEST_F(LogTest, SecondOpenChangesNothing)
 {
-    ASSERT_TRUE(OpenLog(m_folder / L"first.log"));
-    const HANDLE hFirst = g_hLogFile.Get();
+    const std::wstring strFirst = m_folder / L"first.log";
+    ASSERT_TRUE(OpenLog(strFirst));
     ScratchFolder other(L"other");
-    WriteBytes(other / L"old.log", "old");
-    SetLastWriteTime(other / L"old.log", MakeSystemTime(2001, 1, 1));
 
     EXPECT_TRUE(OpenLog(other / L"second.log"));
-    EXPECT_EQ(g_hLogFile.Get(), hFirst);
+    WriteLog(L"still the first");
+    EXPECT_TRUE(IsLogOpen());
     EXPECT_FALSE(Exists(other / L"second.log"));
-    EXPECT_TRUE(Exists(other / L"old.log"));
+    EXPECT_EQ(ReadBytes(strFirst), "still the first");
 }
 
-TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowAFolderChainMadeLevelByLevel)
+// The log lies below the user's profile, named after the UTC start; the
+// per-user setting of the local application-data folder, which the user
+// may point anywhere, plays no part.
+TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowTheProfileWhateverTheUserSays)
 {
     FixedClock clock(MakeSystemTime(2021, 3, 5, 7, 8, 9));
-    const std::wstring appData = m_folder / L"Local";
-    WriteBytes(appData + L"\\Vimo\\kept.txt", "kept");
+    const std::wstring strLocal = GetShellFolder(CSIDL_PROFILE) + L"\\AppData\\Local";
+    ASSERT_FALSE(strLocal.starts_with(L"\\"));
+    const std::wstring strElsewhere = m_folder / L"Elsewhere";
+    MakeFolders(strElsewhere);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER,
+                                L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                L"Local AppData", REG_EXPAND_SZ, strElsewhere.c_str(),
+                                static_cast<DWORD>((strElsewhere.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"LOCALAPPDATA", strElsewhere.c_str()));
+    ASSERT_EQ(GetShellFolder(CSIDL_LOCAL_APPDATA), strElsewhere); // as the system now reports it
 
-    EXPECT_EQ(MakeLogFilePathIn(appData), appData + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");
-    EXPECT_TRUE(IsFolder(appData + L"\\Vimo\\VimoLumet\\Log"));
-    EXPECT_EQ(ReadBytes(appData + L"\\Vimo\\kept.txt"), "kept");
-    EXPECT_EQ(MakeLogFilePathIn(L""), L""); // no application-data folder
+    EXPECT_EQ(MakeLogFilePath(), strLocal + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");
+    EXPECT_TRUE(IsFolder(strLocal + L"\\Vimo\\VimoLumet\\Log"));
+    EXPECT_FALSE(Exists(strElsewhere + L"\\Vimo"));
 }
 
 // A user plants a hard link at the coming log name to a file they cannot
@@ -83,10 +97,11 @@ TEST_F(LogTest, NothingIsPrunedOrWrittenThroughALinkInTheLogFolderChain)
         MakeFolders(strLink.substr(0, strLink.rfind(L'\\')));
         ASSERT_TRUE(MakeFolderLink(strLink, victim.Path()));
 
-        const std::wstring path = MakeLogFilePathIn(appData.Path());
-        EXPECT_FALSE(OpenLog(path)) << Utf8(pszLinked);
+        const std::wstring strFolder = appData / L"Vimo\\VimoLumet\\Log";
+        EXPECT_FALSE(OpenLog(strFolder + L"\\run.log")) << Utf8(pszLinked);
+        PruneOldLogs(strFolder);
         EXPECT_TRUE(Exists(victim / pszOld)) << Utf8(pszLinked);
-        EXPECT_FALSE(Exists(path)) << Utf8(pszLinked); // it would be in the victim folder
+        EXPECT_FALSE(Exists(strFolder + L"\\run.log")) << Utf8(pszLinked); // it would be in the victim folder
     }
 }
 }

@@ -2,10 +2,14 @@
 
 #include "TestSupport.h"
 
+#include "DocumentOverride.h"
+#include "resources/ProductList.h"
 #include "resources/resource.h"
 #include "win/Com.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace
 {
@@ -86,11 +90,16 @@ TEST_P(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
     SeamOverride<PfnFindResourceW> find(g_pfnFindResourceW, c.pfnFind ? c.pfnFind : g_pfnFindResourceW);
     SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
     CMultiLanguage table;
-    g_pMessageTable = &table;
-    const bool bLoaded = c.bLanguage ? CMultiLanguage::LoadLanguageResource() : table.m_document.LoadProductResource();
-    g_pMessageTable = nullptr;
-    EXPECT_FALSE(bLoaded);
-    EXPECT_TRUE(table.m_document.Items().empty());
+    const CMessageTableScope scope(table);
+    if (c.bLanguage)
+    {
+        EXPECT_FALSE(CMultiLanguage::LoadLanguageResource());
+        EXPECT_EQ(CMultiLanguage::GetMessageText(IDS_STRING_UPDATE), L"");
+    }
+    else
+    {
+        EXPECT_TRUE(ProductList().m_vecProducts.empty());
+    }
     EXPECT_EQ(log.Bytes(), c.log);
 }
 
@@ -121,22 +130,35 @@ const LanguageCase kLanguages[] = {
 class LanguageTest : public ::testing::TestWithParam<LanguageCase>
 {};
 
+// A document whose message 900 reads, in every language, that language's
+// code: what a table answers for it is the code the table chose.
+std::string EveryCodeDocument()
+{
+    std::string xml = "<T><M ID='code' Value='900'>";
+    for (const LanguageCase& c : kLanguages)
+        xml += "<" + Utf8(c.code) + ">" + Utf8(c.code) + "</" + Utf8(c.code) + ">";
+    return xml + "</M></T>";
+}
+
 TEST_P(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
 {
     CComInit com;
     g_langId = GetParam().id;
-    {
-        SeamOverride<PfnGetSystemDefaultLangID> language(g_pfnGetSystemDefaultLangID, &FakeLangId);
-        g_pMessageTable = new CMultiLanguage;
-    }
+    std::optional<SeamOverride<PfnGetSystemDefaultLangID>> language(std::in_place, g_pfnGetSystemDefaultLangID,
+                                                                    &FakeLangId);
+    CMultiLanguage table;
+    language.reset(); // chosen when the table is made
+    const CMessageTableScope scope(table);
     CMultiLanguage::LoadLanguageResource();
+    {
+        const DocumentOverride codes(IDR_XML_MULTILANGUAGE, EveryCodeDocument());
+        CMultiLanguage::LoadLanguageResource(); // adds to what the table holds
+    }
 
-    EXPECT_EQ(g_pMessageTable->m_strLangCode, GetParam().code);
+    EXPECT_EQ(CMultiLanguage::GetMessageText(900), GetParam().code);
     EXPECT_EQ(CMultiLanguage::GetMessageText(131), GetParam().bHasTexts ? kUpdateText : L"");
     EXPECT_EQ(CMultiLanguage::GetMessageText(133), GetParam().bHasTexts ? kWarningText : L"");
     EXPECT_EQ(CMultiLanguage::GetMessageText(132), L"");
-    delete g_pMessageTable;
-    g_pMessageTable = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LanguageTest, ::testing::ValuesIn(kLanguages));
