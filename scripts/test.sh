@@ -37,6 +37,9 @@ run-clang-tidy-19 -p "$build" -j "$jobs" -quiet "$(pwd)/src/.*\.cpp" >"$build/cl
     { cat "$build/clang-tidy.log"; exit 1; }
 echo "clean"
 
+step "Test properties of the end-to-end cases"
+./scripts/check-test-properties.sh "$build"
+
 step "Tests on the Clang build"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 

@@ -8,6 +8,7 @@
 #include <exdisp.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <winver.h>
 
 #include <algorithm>
 #include <thread>
@@ -472,6 +473,58 @@ TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
 INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
     return std::string(info.param ? "DataFolder" : "LogFolder");
 });
+
+// What Explorer's properties, deployment tools and endpoint protection read
+// of the exe: a version resource of the project's version, and a manifest
+// that asks for administrator rights and names the systems it was made for.
+TEST(ShippingExe, SaysWhatItIs)
+{
+    const std::wstring strExe = FromUnix(LUMET_UPDATE_EXE);
+    DWORD dwIgnored = 0;
+    std::vector<BYTE> info(::GetFileVersionInfoSizeW(strExe.c_str(), &dwIgnored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(::GetFileVersionInfoW(strExe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    void* pValue = nullptr;
+    UINT cbValue = 0;
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &pValue, &cbValue));
+    const auto& fixed = *static_cast<const VS_FIXEDFILEINFO*>(pValue);
+    const auto dotted = [](DWORD dwHigh, DWORD dwLow) {
+        return std::to_string(HIWORD(dwHigh)) + "." + std::to_string(LOWORD(dwHigh)) + "." +
+               std::to_string(HIWORD(dwLow)) + "." + std::to_string(LOWORD(dwLow));
+    };
+    EXPECT_EQ(dotted(fixed.dwFileVersionMS, fixed.dwFileVersionLS), LUMET_VERSION);
+    EXPECT_EQ(dotted(fixed.dwProductVersionMS, fixed.dwProductVersionLS), LUMET_VERSION);
+    const std::pair<const wchar_t*, std::string> strings[] = {{L"CompanyName", "Vimo"},
+                                                              {L"ProductName", "Vimo Lumet"},
+                                                              {L"FileDescription", "Vimo Lumet update"},
+                                                              {L"OriginalFilename", "LumetUpdate.exe"},
+                                                              {L"FileVersion", LUMET_VERSION},
+                                                              {L"ProductVersion", LUMET_VERSION}};
+    for (const auto& [pszName, value] : strings)
+    {
+        const std::wstring strQuery = std::wstring(L"\\StringFileInfo\\040904B0\\") + pszName;
+        ASSERT_TRUE(::VerQueryValueW(info.data(), strQuery.c_str(), &pValue, &cbValue)) << Utf8(pszName);
+        EXPECT_EQ(Utf8(static_cast<const wchar_t*>(pValue)), value);
+    }
+
+    const HMODULE hExe =
+        ::LoadLibraryExW(strExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(hExe, nullptr);
+    const HRSRC hManifest = ::FindResourceW(hExe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(hManifest, nullptr);
+    const std::string manifest(static_cast<const char*>(::LockResource(::LoadResource(hExe, hManifest))),
+                               ::SizeofResource(hExe, hManifest));
+    ::FreeLibrary(hExe);
+    for (const char* pszPart :
+         {"<assemblyIdentity type=\"win32\" name=\"Vimo.LumetUpdate\" version=\"" LUMET_VERSION "\"",
+          "level=\"requireAdministrator\"",
+          "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>", // Windows 7
+          "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>", // 8
+          "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>", // 8.1
+          "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>", // 10 and 11
+          ">true</longPathAware>"})
+        EXPECT_NE(manifest.find(pszPart), std::string::npos) << pszPart;
+}
 
 // HKEY_CURRENT_USER\strKey made a registry link to strTarget, a full
 // registry path.
