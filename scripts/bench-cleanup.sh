@@ -6,14 +6,8 @@
 # Usage: ./scripts/bench-cleanup.sh [ROUNDS]   (default 5; needs a built tree: ./scripts/test.sh)
 set -eu
 cd "$(dirname "$0")/.."
-rounds=${1:-5}
-build=${LUMET_BUILD_DIR:-build}
-bench=$build/bench/lumet_bench_cleanup.exe
-[ -f "$bench" ] || { echo "bench: no $bench; run ./scripts/test.sh first" >&2; exit 1; }
-
 . scripts/lib/bench.sh
-bench_prefix "$build"
-drive=$WINEPREFIX/drive_c
+bench_start lumet_bench_cleanup "${1:-5}"
 cp "$bench" "$drive/bench.exe"
 
 master=$run/master

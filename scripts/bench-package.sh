@@ -10,40 +10,17 @@
 # Usage: ./scripts/bench-package.sh [ROUNDS]   (default 5; needs a built tree: ./scripts/test.sh)
 set -eu
 cd "$(dirname "$0")/.."
-rounds=${1:-5}
-build=${LUMET_BUILD_DIR:-build}
-bench=$build/bench/lumet_bench_package.exe
-[ -f "$bench" ] || { echo "bench: no $bench; run ./scripts/test.sh first" >&2; exit 1; }
-
 . scripts/lib/bench.sh
-bench_prefix "$build"
-drive=$WINEPREFIX/drive_c
+bench_start lumet_bench_package "${1:-5}"
 
 # A release of about 100 MB of incompressible data, and a publisher that
 # signs it and the checking program.
 work=$run/package
 mkdir -p "$work"
 head -c 104857600 /dev/urandom >"$work/payload.bin"
-cat >"$work/big.wxs" <<WXS
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{C0DE0100-5A7E-4C1D-9B2A-000000000100}" Name="Vimo Lumet" Language="1033" Version="4.0.0.0"
-           Manufacturer="Vimo" UpgradeCode="{C0DE0101-5A7E-4C1D-9B2A-000000000101}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="big.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="Vimo">
-          <Component Id="Payload" Guid="{C0DE0102-5A7E-4C1D-9B2A-000000000102}">
-            <File Id="Payload" Name="payload.bin" Source="payload.bin" KeyPath="yes"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="Payload"/></Feature>
-  </Product>
-</Wix>
-WXS
+. scripts/lib/wxs.sh
+(cd "$work" && code="{C0DE0100-5A7E-4C1D-9B2A-000000000100}" name="Vimo Lumet" version=4.0.0.0 \
+    upgrade="{C0DE0101-5A7E-4C1D-9B2A-000000000101}" salt=256 dir=Vimo subdir="" wxs_package payload.bin) >"$work/big.wxs"
 (cd "$work" && wixl -a x86 -o big.msi big.wxs)
 sh scripts/lib/sign.sh cert "$work/publisher" "/CN=Vimo Bench Publisher/O=Vimo/C=DE"
 sh scripts/lib/sign.sh sign "$work/publisher" "$work/big.msi" "$drive/big.msi"

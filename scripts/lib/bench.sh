@@ -1,5 +1,17 @@
 # What the benchmarks share; sourced from the repository's root.
 
+# bench_start PROGRAM [ROUNDS]: the build's benchmark program PROGRAM
+# (bench/), which must have been built, into $bench; the rounds into
+# $rounds (default 5); a throwaway prefix as bench_prefix makes it.
+bench_start() {
+    rounds=${2:-5}
+    build=${LUMET_BUILD_DIR:-build}
+    bench=$build/bench/$1.exe
+    [ -f "$bench" ] || { echo "bench: no $bench; run ./scripts/test.sh first" >&2; exit 1; }
+    bench_prefix "$build"
+    drive=$WINEPREFIX/drive_c
+}
+
 # bench_prefix BUILD_DIR: a throwaway copy of the build's sandboxed test prefix
 # in $run/prefix, made the current one (WINEPREFIX), its wineserver started
 # outside the timings, and ended with the copy removed when the script ends.
