@@ -42,10 +42,8 @@ DWORD WINAPI RecordGiven(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID
     return g_vecGiven.size() == 1 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-// What the removal opens: the access list the run's own folder is made with,
-// and the names of the entries opened to be deleted, with the
-// attribute-writing right or without.
-std::wstring g_strWorkFolderSddl;
+// What the removal opens: the names of the entries opened to be deleted,
+// with the attribute-writing right or without.
 std::vector<std::pair<std::wstring, bool>> g_vecDeletionOpens;
 PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
 template <typename... Rest>
@@ -55,13 +53,6 @@ NTSTATUS NTAPI RecordOpened(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES p
     if (access & DELETE)
         g_vecDeletionOpens.emplace_back(std::wstring(name.Buffer, name.Length / 2),
                                         (access & FILE_WRITE_ATTRIBUTES) != 0);
-    CLocalMemory<LPWSTR> pszSddl;
-    if (std::wstring_view(name.Buffer, name.Length / 2).starts_with(L"LumetUpdate-") &&
-        pAttributes->SecurityDescriptor &&
-        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(pAttributes->SecurityDescriptor, SDDL_REVISION_1,
-                                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                                               pszSddl.Put(), nullptr))
-        g_strWorkFolderSddl = pszSddl.Get();
     return g_pfnRealNtCreateFile(ph, access, pAttributes, rest...);
 }
 
@@ -70,8 +61,7 @@ NTSTATUS NTAPI RecordOpened(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES p
 // without delete sharing, which stays where it is, named in the log. Program
 // images in use cannot be deleted but can be moved: one that cannot be made
 // the administrators' stays, named; the other is handed over from the run's
-// own folder, made with a protected list that only they may change, and
-// belongs to them from then on. After the run the user turns the images'
+// own folder and belongs to them from then on. After the run the user turns the images'
 // folder into a link, as its owner may: the restart deletes nothing where
 // the link leads.
 TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRunsOwnFolder)
@@ -119,7 +109,6 @@ TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRun
     ASSERT_EQ(g_vecGiven.size(), 2u);
     const std::wstring strAdministratorsOnly = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     EXPECT_EQ(g_vecGiven[1], strAdministratorsOnly);
-    EXPECT_EQ(g_strWorkFolderSddl, strAdministratorsOnly);
     // Which image was refused depends on the listing's order.
     const std::wstring strRefused = Exists(folder / L"image\\x.dat") ? L"image\\x.dat" : L"image\\y.dat";
     EXPECT_TRUE(Exists(folder / strRefused) &&

@@ -454,20 +454,26 @@ INSTANTIATE_TEST_SUITE_P(Places, EndToEndInstallerLogs, ::testing::Bool(),
                          });
 
 // Trees as deep as Wine can reach, where anyone may make them, in the data
-// folder and in the log folder: the update walks them without recursion and
-// runs to its end.
+// folder and in the log folder: the update walks them without recursion, no
+// deeper than its limit of 1,024 levels, names where it stopped, and runs to
+// its end.
 class EndToEndDeepTree : public ::testing::TestWithParam<bool>
 {};
 
 TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
 {
     const bool bDataFolder = GetParam();
-    ASSERT_GE(MakeDeepTree((bDataFolder ? DataFolder() : LogFolder()) + L"\\deep", 1800), 1500u);
+    const std::wstring strTree = (bDataFolder ? DataFolder() : LogFolder()) + L"\\deep";
+    ASSERT_GE(MakeDeepTree(strTree, 1800), 1500u);
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
-    // Pruning deletes old files only.
-    EXPECT_TRUE(bDataFolder ? FilesIn(DataFolder() + L"\\*").empty() : IsFolder(LogFolder() + L"\\deep\\a\\a"));
-    EXPECT_EQ(RunLog(), LogOfLaunch(kDefaultExe));
+    std::wstring strDeepest = strTree;
+    for (int i = 0; i < 1024; ++i)
+        strDeepest += L"\\a";
+    const std::string left = "Left in place: " + Utf8(strDeepest) + "\r\n";
+    // Below the limit the tree stays, whole.
+    EXPECT_TRUE(IsFolder(strDeepest + L"\\a"));
+    EXPECT_EQ(RunLog(), bDataFolder ? LogOfLaunch(kDefaultExe).insert(51, left) : left + LogOfLaunch(kDefaultExe));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {

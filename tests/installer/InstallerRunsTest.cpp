@@ -100,4 +100,27 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         EXPECT_EQ(log.Bytes(), c.log);
     }
 }
+
+// A VimoLog that the user made before the update, as any user may below
+// their temporary folder, is not the update's: it is moved aside as it is,
+// and the installer's logs go to a new one.
+TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(kLogFolder, ec);
+    WriteBytes(kLogFolder + L"\\mine.txt", "the user's");
+    CWorkFolder work;
+    CInstallerSession session(work);
+
+    const std::wstring strLog = session.GetInstallerLogPath();
+
+    EXPECT_TRUE(strLog.starts_with(kLogFolder + L"\\VimoLumet")) << Utf8(strLog);
+    EXPECT_FALSE(Exists(kLogFolder + L"\\mine.txt"));
+    std::vector<std::wstring> vecAside;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(kLogFolder).parent_path()))
+        if (entry.path().filename().wstring().starts_with(L"VimoLog-{"))
+            vecAside.push_back(entry.path().wstring());
+    ASSERT_EQ(vecAside.size(), 1u);
+    EXPECT_EQ(ReadBytes(vecAside[0] + L"\\mine.txt"), "the user's");
+}
 }

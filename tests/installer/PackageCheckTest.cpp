@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "win/FileHandles.h"
 #include "win/ScopedHandle.h"
 #include "win/Signature.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -119,8 +121,26 @@ TEST(PackageCheckTest, OnlyFullPathsOfAFileAreTaken)
         EXPECT_EQ(CheckPackagePath(c.pszPackage), c.dwExpected) << Utf8(c.pszPackage);
 }
 
+// How the copy is made, seen through the NtCreateFile seam: every file the
+// copy creates, with the sharing it allows.
+std::vector<ULONG> g_vecCreatedSharing;
+PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
+NTSTATUS NTAPI RecordCreated(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, PIO_STATUS_BLOCK pIo,
+                             PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition,
+                             ULONG ulOptions, PVOID pEa, ULONG cbEa)
+{
+    if (ulDisposition != FILE_OPEN)
+        g_vecCreatedSharing.push_back(ulDisposition == FILE_CREATE ? ulShare : ~0UL);
+    return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions,
+                                 pEa, cbEa);
+}
+
+// The copy is made with FILE_CREATE and shared with nobody while it is
+// written: what is checked and installed is what was read from the package.
 TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingElse)
 {
+    g_pfnRealNtCreateFile = g_pfnNtCreateFile;
+    const SeamOverride<PfnNtCreateFile> created(g_pfnNtCreateFile, &RecordCreated);
     ScratchFolder folder(L"package");
     const std::wstring strPackage = folder / L"Vimo Lumet 4.0.msi";
     const std::string bytes(300000, 'p');
@@ -130,18 +150,23 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
         const char* pszLabel;
         std::wstring strArgument;
         bool bHeldForWriting;
+        bool bNameTaken; // a file of that name is in the folder already
         DWORD dwExpected;
     } cases[] = {
-        {"the file", strPackage, false, ERROR_SUCCESS},
-        {"another case, a trailing dot", folder / L"VIMO LUMET 4.0.MSI.", false, ERROR_SUCCESS},
-        {"a device", folder / L"NUL", false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
-        {"open for writing elsewhere", strPackage, true, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+        {"the file", strPackage, false, false, ERROR_SUCCESS},
+        {"another case, a trailing dot", folder / L"VIMO LUMET 4.0.MSI.", false, false, ERROR_SUCCESS},
+        {"a device", folder / L"NUL", false, false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+        {"open for writing elsewhere", strPackage, true, false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
+        {"the name taken in the folder", strPackage, false, true, ERROR_ALREADY_EXISTS},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.pszLabel);
         ScratchFolder staging(L"staging");
+        if (c.bNameTaken)
+            WriteBytes(staging / L"Vimo Lumet 4.0.msi", "planted");
         CHandle hStaging = OpenStaging(staging.Path());
+        g_vecCreatedSharing.clear();
         CHandle hWriter(c.bHeldForWriting
                             ? ::CreateFileW(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, 0, nullptr)
@@ -152,11 +177,16 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
         {
             EXPECT_EQ(strCopy, staging / L"Vimo Lumet 4.0.msi");
             EXPECT_TRUE(ReadBytes(strCopy) == bytes);
+            EXPECT_EQ(g_vecCreatedSharing, std::vector<ULONG>{0});
         }
         else
         {
             EXPECT_EQ(strCopy, L"untouched");
-            EXPECT_FALSE(Exists(staging / L"Vimo Lumet 4.0.msi"));
+            EXPECT_EQ(Exists(staging / L"Vimo Lumet 4.0.msi"), c.bNameTaken);
+            if (c.bNameTaken)
+            {
+                EXPECT_EQ(ReadBytes(staging / L"Vimo Lumet 4.0.msi"), "planted");
+            }
         }
     }
 }
