@@ -1,6 +1,7 @@
 #include "cleanup/FolderRemover.h"
 
 #include "log/Log.h"
+#include "win/FileDisposition.h"
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
 #include "win/Security.h"

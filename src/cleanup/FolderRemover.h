@@ -9,8 +9,8 @@
 // lies under ProgramData, where ordinary users create and own entries, and
 // this program runs elevated, so every folder is opened once, listed and
 // emptied through its handle, and each entry is opened relative to it and
-// deleted through its own handle (win/FileHandles.h): an entry swapped for a
-// link after it was listed is not followed.
+// deleted through its own handle (win/FileHandles.h, win/FileDisposition.h):
+// an entry swapped for a link after it was listed is not followed.
 //
 // Links (junctions, symbolic links, mount points) are never entered: a link
 // is deleted as a link through a handle on the link itself, and where the

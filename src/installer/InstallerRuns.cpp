@@ -4,6 +4,7 @@
 #include "installer/ProductDiscovery.h"
 #include "log/Log.h"
 #include "win/Clock.h"
+#include "win/FileDisposition.h"
 #include "win/FileHandles.h"
 #include "win/KnownFolders.h"
 #include "win/Security.h"

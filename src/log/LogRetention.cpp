@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 #include "win/Clock.h"
+#include "win/FileDisposition.h"
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
 

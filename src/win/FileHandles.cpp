@@ -4,64 +4,25 @@
 #include "win/Text.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstddef>
-#include <cstring>
 
 PfnNtCreateFile g_pfnNtCreateFile = SystemEntry<PfnNtCreateFile>(L"ntdll.dll", "NtCreateFile");
 
 namespace
 {
 using PfnNtQueryInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-using PfnNtSetInformationFile = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
 using PfnRtlNtStatusToDosError = ULONG(NTAPI*)(NTSTATUS);
 
 const PfnNtQueryInformationFile g_pfnNtQueryInformationFile =
     SystemEntry<PfnNtQueryInformationFile>(L"ntdll.dll", "NtQueryInformationFile");
-const PfnNtSetInformationFile g_pfnNtSetInformationFile =
-    SystemEntry<PfnNtSetInformationFile>(L"ntdll.dll", "NtSetInformationFile");
 const PfnRtlNtStatusToDosError g_pfnRtlNtStatusToDosError =
     SystemEntry<PfnRtlNtStatusToDosError>(L"ntdll.dll", "RtlNtStatusToDosError");
 
 // Tags 0 to 2 are reserved: no reparse point of a file system carries them.
 constexpr DWORD kHighestReservedTag = 2;
 
-// Information classes and records that the headers give only for targets
-// newer than the Windows 7 this program is built for, or not at all.
+// An information class that the headers give only for targets newer than
+// the Windows 7 this program is built for.
 constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
-constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
-constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD kDispositionDelete = 0x1;
-constexpr DWORD kDispositionPosixSemantics = 0x2;
-constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
-
-struct CDispositionInfoEx
-{
-    DWORD Flags;
-};
-
-struct CRenameInformation
-{
-    BOOLEAN ReplaceIfExists;
-    HANDLE RootDirectory;
-    ULONG FileNameLength;
-    WCHAR FileName[1];
-};
-
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Set once a platform has refused the extended disposition: from then on
-// only the plain one is tried.
-std::atomic<bool> g_bNoDispositionEx{false};
-
-DWORD ErrorOf(NTSTATUS status)
-{
-    if (status >= 0)
-        return ERROR_SUCCESS;
-    return g_pfnRtlNtStatusToDosError ? g_pfnRtlNtStatusToDosError(status) : ERROR_GEN_FAILURE;
-}
 
 // The file id the handle reports, 0 when it reports none.
 LONGLONG FileIdOf(HANDLE h)
@@ -74,13 +35,6 @@ LONGLONG FileIdOf(HANDLE h)
     return id.QuadPart;
 }
 
-bool SetAttributes(HANDLE h, DWORD dwAttributes)
-{
-    FILE_BASIC_INFO info = {}; // zero times: left as they are
-    info.FileAttributes = dwAttributes != 0 ? dwAttributes : FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof(info)) != FALSE;
-}
-
 // "X:\": the only roots the program works below.
 size_t RootLength(const std::wstring& strPath) { return StartsWithDriveRoot(strPath) ? 3 : 0; }
 
@@ -89,6 +43,13 @@ bool SameName(std::wstring_view a, std::wstring_view b)
     return !a.empty() && ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
+}
+
+DWORD ToWin32Error(NTSTATUS status)
+{
+    if (status >= 0)
+        return ERROR_SUCCESS;
+    return g_pfnRtlNtStatusToDosError ? g_pfnRtlNtStatusToDosError(status) : ERROR_GEN_FAILURE;
 }
 
 bool IsLinkReparsePoint(DWORD dwAttributes, DWORD dwReparseTag)
@@ -159,7 +120,7 @@ DWORD OpenRelative(HANDLE hFolder, std::wstring_view name, ACCESS_MASK access, U
         &hNew, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, ulShare, ulDisposition,
         ulOptions | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0)
-        return ErrorOf(status);
+        return ToWin32Error(status);
     h.Reset(hNew);
     return ERROR_SUCCESS;
 }
@@ -283,57 +244,4 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
     }
     eResult = EFolderChain::Opened;
     return h;
-}
-
-DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly)
-{
-    if (!g_bNoDispositionEx)
-    {
-        CDispositionInfoEx info = {kDispositionDelete | kDispositionPosixSemantics |
-                                   (bEvenReadOnly ? kDispositionIgnoreReadOnly : 0)};
-        if (::SetFileInformationByHandle(h, kFileDispositionInfoEx, &info, sizeof(info)))
-            return ERROR_SUCCESS;
-        const DWORD dwError = ::GetLastError();
-        if (dwError != ERROR_INVALID_PARAMETER && dwError != ERROR_NOT_SUPPORTED && dwError != ERROR_INVALID_FUNCTION)
-            return dwError;
-        g_bNoDispositionEx = true; // an older Windows, or Wine
-    }
-
-    const bool bCleared = bEvenReadOnly && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                          SetAttributes(h, dwAttributes & kSettableAttributes & ~FILE_ATTRIBUTE_READONLY);
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))
-        return ERROR_SUCCESS;
-    const DWORD dwError = ::GetLastError();
-    if (bCleared)
-        SetAttributes(h, dwAttributes & kSettableAttributes); // best effort: the file stays as it was
-    return dwError;
-}
-
-DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened)
-{
-    const DWORD dwError = DeleteByHandle(opened.h.Get(), opened.dwAttributes, true);
-    if (dwError == ERROR_SUCCESS || (opened.dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
-        return dwError;
-    const COpenedEntry again = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
-    if (again.eKind != opened.eKind || !again.h.IsValid())
-        return dwError;
-    return DeleteByHandle(again.h.Get(), again.dwAttributes, true);
-}
-
-DWORD MoveByHandle(HANDLE h, HANDLE hFolder, std::wstring_view name)
-{
-    if (!g_pfnNtSetInformationFile)
-        return ERROR_PROC_NOT_FOUND;
-    const size_t cbName = name.size() * sizeof(wchar_t);
-    std::vector<LONGLONG> buffer((offsetof(CRenameInformation, FileName) + cbName) / sizeof(LONGLONG) + 1);
-    auto* pInfo = reinterpret_cast<CRenameInformation*>(buffer.data());
-    pInfo->ReplaceIfExists = FALSE;
-    pInfo->RootDirectory = hFolder;
-    pInfo->FileNameLength = static_cast<ULONG>(cbName);
-    std::memcpy(pInfo->FileName, name.data(), cbName);
-    IO_STATUS_BLOCK io = {};
-    // The Win32 wrapper of some platforms refuses a root folder handle here.
-    return ErrorOf(g_pfnNtSetInformationFile(h, &io, pInfo, static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
-                                             kFileRenameInformation));
 }

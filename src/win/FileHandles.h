@@ -14,7 +14,8 @@
 // folder is opened once, listed through its handle, and its entries are
 // opened relative to that handle, each on the entry itself (never through a
 // link at its name) and checked against the listing. What was checked is then
-// what is used: renaming a name into a link afterwards changes nothing.
+// what is used: renaming a name into a link afterwards changes nothing. What
+// is opened so is deleted and moved through its handle (win/FileDisposition.h).
 //
 // Functions returning DWORD return a Win32 error code, ERROR_SUCCESS meaning
 // success.
@@ -24,6 +25,10 @@
 using PfnNtCreateFile = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
                                          ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 extern PfnNtCreateFile g_pfnNtCreateFile;
+
+// The Win32 error code of a status that one of ntdll's calls returned;
+// ERROR_GEN_FAILURE for a failure where the system cannot convert it.
+DWORD ToWin32Error(NTSTATUS status);
 
 // Whether attributes and reparse tag describe a reparse point that names
 // something elsewhere: a junction, symbolic link or mount point (a name
@@ -103,21 +108,3 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
 // Finds the entry called name (ignoring case, long or 8.3 name) in the
 // listing of hFolder.
 bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry);
-
-// Deletes what h is open on (opened with DELETE): with POSIX semantics where
-// the platform has them, so that the name goes at once; a read-only file
-// only when bEvenReadOnly. Where only the plain disposition exists, a
-// read-only file's attribute is then cleared through h first (h needs
-// FILE_WRITE_ATTRIBUTES) and put back when the deletion fails. dwAttributes
-// are the attributes h reports.
-DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly);
-
-// Deletes a listed entry of hFolder that OpenEntry opened (with DELETE),
-// read-only files included. Only where the platform lacks the disposition
-// that ignores the read-only attribute is the entry opened once more, with
-// the right to clear that attribute, and checked against the listing again.
-DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened);
-
-// Moves what h is open on (opened with DELETE) into the folder hFolder under
-// name, which must not exist there yet. Only within one volume.
-DWORD MoveByHandle(HANDLE h, HANDLE hFolder, std::wstring_view name);

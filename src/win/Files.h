@@ -6,7 +6,8 @@
 #include <vector>
 
 // File work by path, for what the program only looks at and records; what it
-// deletes or writes goes through handles (win/FileHandles.h).
+// deletes or writes goes through handles (win/FileHandles.h,
+// win/FileDisposition.h).
 
 // Whether the path names an existing folder (a link to a folder counts).
 bool IsFolder(const std::wstring& strPath);

@@ -1,6 +1,7 @@
 #include "win/WorkFolder.h"
 
 #include "win/Clock.h"
+#include "win/FileDisposition.h"
 #include "win/FileHandles.h"
 #include "win/Security.h"
 #include "win/Text.h"
