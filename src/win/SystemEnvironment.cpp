@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string_view>
 
 namespace
@@ -31,6 +32,9 @@ int CompareNames(std::wstring_view a, std::wstring_view b)
 {
     return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE);
 }
+
+// The name of "NAME=VALUE"; empty for the entries of drive folders ("=C:=C:\").
+std::wstring_view NameOf(std::wstring_view entry) { return entry.substr(0, entry.find(L'=')); }
 }
 
 std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
@@ -44,7 +48,15 @@ std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
     for (const wchar_t* p = static_cast<const wchar_t*>(pBlock.Get()); *p; p += vecEntries.back().size() + 1)
         vecEntries.emplace_back(p);
 
-    // The system's block is sorted: each variable is set in its place.
+    // Windows gives the block sorted, Wine in the order it set the variables:
+    // sorted here, so that a variable set below finds the machine's one of
+    // that name wherever the system put it.
+    std::sort(vecEntries.begin(), vecEntries.end(), [](const std::wstring& a, const std::wstring& b) {
+        const int nOrder = CompareNames(NameOf(a), NameOf(b));
+        return nOrder == CSTR_LESS_THAN || (nOrder == CSTR_EQUAL && a < b);
+    });
+
+    // Each variable is set in its place.
     for (const auto& [strName, strValue] : vecExtra)
     {
         auto it = vecEntries.begin();
@@ -55,7 +67,7 @@ std::wstring MakeMachineEnvironmentBlock(const std::vector<CVariable>& vecExtra)
             // Entries of drive folders ("=C:=C:\") come first and stay.
             if (entry.starts_with(L'='))
                 continue;
-            nOrder = CompareNames(entry.substr(0, entry.find(L'=')), strName);
+            nOrder = CompareNames(NameOf(entry), strName);
             if (nOrder != CSTR_LESS_THAN)
                 break;
         }
