@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 TEST(FileHandlesTest, OnlyNameSurrogatesAndReservedTagsAreLinks)
@@ -75,5 +77,67 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
                                                    IsLinkReparsePoint(opened.dwAttributes, IO_REPARSE_TAG_SYMLINK)));
     }
     EXPECT_EQ(ReadBytes(victim / L"precious.dat"), "victim");
+}
+
+// Each level is found in the one above, as the folder itself and never
+// through a link; only the last levels asked for are made.
+TEST(FileHandlesTest, AFolderChainIsOpenedLevelByLevel)
+{
+    ScratchFolder folder(L"chain"), victim(L"chain-victim");
+    MakeFolders(folder / L"a\\b");
+    WriteBytes(folder / L"a\\file.dat", "file");
+    ASSERT_TRUE(MakeFolderLink(folder / L"link", victim.Path()));
+
+    const struct
+    {
+        const wchar_t* pszPath; // below folder
+        size_t nCreatable;
+        EFolderChain eResult;
+        const wchar_t* pszAbsent; // below folder, what must not have been made
+    } cases[] = {
+        {L"a\\b", 0, EFolderChain::Opened, nullptr},
+        {L"a\\\\b\\", 0, EFolderChain::Opened, nullptr},
+        {L"new1\\new2", 2, EFolderChain::Opened, nullptr},
+        {L"new3\\new4", 1, EFolderChain::Missing, L"new3"},
+        {L"a\\new5\\new6", 1, EFolderChain::Missing, L"a\\new5"},
+        {L"a\\file.dat\\new7", 1, EFolderChain::Missing, nullptr},
+        {L"link", 0, EFolderChain::Link, nullptr},
+        {L"link\\new8", 1, EFolderChain::Link, L"link\\new8"},
+        {L"a\\..\\new9", 2, EFolderChain::Missing, L"new9"},
+        {L"a\\.\\new9", 2, EFolderChain::Missing, L"a\\new9"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(Utf8(c.pszPath));
+        EFolderChain eResult = EFolderChain::Opened;
+        const CHandle h = OpenFolderChain(folder / c.pszPath, c.nCreatable, eResult);
+        EXPECT_EQ(eResult, c.eResult);
+        EXPECT_EQ(h.IsValid(), c.eResult == EFolderChain::Opened);
+        EXPECT_TRUE(c.eResult != EFolderChain::Opened || IsFolder(folder / c.pszPath));
+        EXPECT_TRUE(!c.pszAbsent || !Exists(folder / c.pszAbsent));
+    }
+    for (const wchar_t* pszPath : {L"lumet-tests", L"C:lumet-tests", L"\\\\localhost\\C$\\lumet-tests"})
+    {
+        EFolderChain eResult = EFolderChain::Opened;
+        EXPECT_FALSE(OpenFolderChain(pszPath, 0, eResult).IsValid());
+        EXPECT_EQ(eResult, EFolderChain::Missing);
+    }
+}
+
+TEST(FileHandlesTest, AHeldChainCannotBeRenamed)
+{
+    ScratchFolder folder(L"held");
+    MakeFolders(folder / L"a\\b");
+    std::vector<CHandle> vecHeld;
+    EFolderChain eResult;
+    CHandle h = OpenFolderChain(folder / L"a\\b", 0, eResult, &vecHeld);
+    ASSERT_TRUE(h.IsValid());
+    // The drive's root and every level but the last.
+    EXPECT_EQ(vecHeld.size(), static_cast<size_t>(std::count(folder.Path().begin(), folder.Path().end(), L'\\')) + 2);
+    EXPECT_FALSE(::MoveFileW((folder / L"a").c_str(), (folder / L"a2").c_str()));
+    EXPECT_FALSE(::MoveFileW((folder / L"a\\b").c_str(), (folder / L"a\\b2").c_str()));
+    vecHeld.clear();
+    h.Close();
+    EXPECT_TRUE(::MoveFileW((folder / L"a").c_str(), (folder / L"a2").c_str()));
 }
 }
