@@ -48,9 +48,9 @@ public:
     CRemoval(CWorkFolder& work, size_t nMaxDepth) : CFolderWalk(nMaxDepth), m_work(work) {}
 
 protected:
-    CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, size_t nDepth) override
+    Step OnEntry(HANDLE hFolder, const FolderEntry& entry, const std::wstring& strPath, size_t nDepth) override
     {
-        CStep step;
+        Step step;
         if (nDepth > 1 && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
             strPath.find(kLogMarker) != std::wstring::npos)
         {
@@ -78,7 +78,7 @@ protected:
         return step;
     }
 
-    bool OnFolderWalked(COpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) override
+    bool OnFolderWalked(OpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) override
     {
         if (DeleteByHandle(opened.h.Get(), opened.dwAttributes, true) == ERROR_SUCCESS)
             return false;
@@ -97,14 +97,14 @@ private:
     // else has it open while it changes hands, and made the administrators'
     // before it moves: its owner could otherwise still change it there.
     // False when it stays where it is.
-    bool HandOver(HANDLE hFolder, const CFolderEntry& entry, COpenedEntry& opened)
+    bool HandOver(HANDLE hFolder, const FolderEntry& entry, OpenedEntry& opened)
     {
         opened.h.Close();
         // With backup intent the privileges give the rights to change its
         // owner and list, whatever its list grants; without them, it gives
         // what its list does.
         EnableOwnershipPrivileges();
-        const COpenedEntry own =
+        const OpenedEntry own =
             OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC, 0, FILE_OPEN_FOR_BACKUP_INTENT);
         if (own.eKind != EEntryKind::File || GiveToAdministrators(own.h.Get()) != ERROR_SUCCESS)
             return false;

@@ -48,7 +48,7 @@ std::vector<std::wstring> ProfileFolders()
     const std::wstring strRoot = ProfilesRoot();
     if (strRoot.empty())
         return vecProfiles;
-    for (const CFolderEntry& entry : FindEntries(strRoot + L"\\*.*"))
+    for (const FolderEntry& entry : FindEntries(strRoot + L"\\*.*"))
         if ((entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.strName[0] != L'.')
             vecProfiles.push_back(strRoot + L"\\" + entry.strName);
     return vecProfiles;
@@ -71,7 +71,7 @@ std::vector<std::wstring> FindDesktopShortcuts()
 std::vector<std::wstring> CollectDesktopShortcuts(const std::wstring& strDesktopFolder)
 {
     std::vector<std::wstring> vecFound;
-    for (const CFolderEntry& entry : FindEntries(strDesktopFolder + L"\\*"))
+    for (const FolderEntry& entry : FindEntries(strDesktopFolder + L"\\*"))
     {
         // The whole path is folded and recorded, the folder part included;
         // the match looks only at the backslash and the entry name after it.
@@ -86,7 +86,7 @@ std::vector<std::wstring> CollectDesktopShortcuts(const std::wstring& strDesktop
 std::vector<std::wstring> CollectMakerEntries(const std::wstring& strMakerFolder)
 {
     std::vector<std::wstring> vecFound;
-    for (const CFolderEntry& entry : FindEntries(strMakerFolder + L"*.*"))
+    for (const FolderEntry& entry : FindEntries(strMakerFolder + L"*.*"))
     {
         if (entry.strName[0] == L'.')
             continue;

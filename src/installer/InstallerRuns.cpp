@@ -108,10 +108,10 @@ bool CInstallerSession::OpenLogFolder()
     if (!hTemp.IsValid())
         return false;
 
-    CFolderEntry entry;
+    FolderEntry entry;
     if (FindEntry(hTemp.Get(), kLogFolderName, entry))
     {
-        COpenedEntry opened =
+        OpenedEntry opened =
             OpenEntry(hTemp.Get(), entry, READ_CONTROL | DELETE | FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (opened.eKind == EEntryKind::Folder && IsAdministratorsOnly(opened.h.Get()))
             m_hLogFolder = std::move(opened.h);

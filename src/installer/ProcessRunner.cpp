@@ -11,7 +11,7 @@ namespace
 constexpr size_t kMaxCommandLine = 32767; // characters, terminator included
 }
 
-DWORD RunCommandLine(const CChildProgram& program, DWORD& dwExitCode)
+DWORD RunCommandLine(const ChildProgram& program, DWORD& dwExitCode)
 {
     if (program.strCommandLine.size() + 1 > kMaxCommandLine)
         return ERROR_FILENAME_EXCED_RANGE;

@@ -62,9 +62,9 @@ public:
     CPrune() { g_pfnGetSystemTime(&m_stNow); }
 
 protected:
-    CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring&, size_t) override
+    Step OnEntry(HANDLE hFolder, const FolderEntry& entry, const std::wstring&, size_t) override
     {
-        CStep step;
+        Step step;
         if (entry.strName[0] == L'.')
             return step;
         if (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -82,7 +82,7 @@ protected:
         return step;
     }
 
-    bool OnFolderWalked(COpenedEntry&, const std::wstring&, bool) override { return true; }
+    bool OnFolderWalked(OpenedEntry&, const std::wstring&, bool) override { return true; }
 
     void OnNotWalked(const std::wstring& strPath) override { WriteLeftInPlace(strPath); }
 

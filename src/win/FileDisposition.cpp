@@ -22,12 +22,12 @@ constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
 constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 
-struct CDispositionInfoEx
+struct DispositionInfoEx
 {
     DWORD Flags;
 };
 
-struct CRenameInformation
+struct RenameInformation
 {
     BOOLEAN ReplaceIfExists;
     HANDLE RootDirectory;
@@ -55,8 +55,8 @@ DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly)
 {
     if (!g_bNoDispositionEx)
     {
-        CDispositionInfoEx info = {kDispositionDelete | kDispositionPosixSemantics |
-                                   (bEvenReadOnly ? kDispositionIgnoreReadOnly : 0)};
+        DispositionInfoEx info = {kDispositionDelete | kDispositionPosixSemantics |
+                                  (bEvenReadOnly ? kDispositionIgnoreReadOnly : 0)};
         if (::SetFileInformationByHandle(h, kFileDispositionInfoEx, &info, sizeof(info)))
             return ERROR_SUCCESS;
         const DWORD dwError = ::GetLastError();
@@ -76,12 +76,12 @@ DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly)
     return dwError;
 }
 
-DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened)
+DWORD DeleteEntry(HANDLE hFolder, const FolderEntry& entry, const OpenedEntry& opened)
 {
     const DWORD dwError = DeleteByHandle(opened.h.Get(), opened.dwAttributes, true);
     if (dwError == ERROR_SUCCESS || (opened.dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
         return dwError;
-    const COpenedEntry again = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
+    const OpenedEntry again = OpenEntry(hFolder, entry, DELETE | FILE_WRITE_ATTRIBUTES);
     if (again.eKind != opened.eKind || !again.h.IsValid())
         return dwError;
     return DeleteByHandle(again.h.Get(), again.dwAttributes, true);
@@ -92,8 +92,8 @@ DWORD MoveByHandle(HANDLE h, HANDLE hFolder, std::wstring_view name)
     if (!g_pfnNtSetInformationFile)
         return ERROR_PROC_NOT_FOUND;
     const size_t cbName = name.size() * sizeof(wchar_t);
-    std::vector<LONGLONG> buffer((offsetof(CRenameInformation, FileName) + cbName) / sizeof(LONGLONG) + 1);
-    auto* pInfo = reinterpret_cast<CRenameInformation*>(buffer.data());
+    std::vector<LONGLONG> buffer((offsetof(RenameInformation, FileName) + cbName) / sizeof(LONGLONG) + 1);
+    auto* pInfo = reinterpret_cast<RenameInformation*>(buffer.data());
     pInfo->ReplaceIfExists = FALSE;
     pInfo->RootDirectory = hFolder;
     pInfo->FileNameLength = static_cast<ULONG>(cbName);

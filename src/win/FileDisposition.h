@@ -24,7 +24,7 @@ DWORD DeleteByHandle(HANDLE h, DWORD dwAttributes, bool bEvenReadOnly);
 // read-only files included. Only where the platform lacks the disposition
 // that ignores the read-only attribute is the entry opened once more, with
 // the right to clear that attribute, and checked against the listing again.
-DWORD DeleteEntry(HANDLE hFolder, const CFolderEntry& entry, const COpenedEntry& opened);
+DWORD DeleteEntry(HANDLE hFolder, const FolderEntry& entry, const OpenedEntry& opened);
 
 // Moves what h is open on (opened with DELETE) into the folder hFolder under
 // name, which must not exist there yet. Only within one volume.

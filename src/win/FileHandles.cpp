@@ -59,7 +59,7 @@ bool IsLinkReparsePoint(DWORD dwAttributes, DWORD dwReparseTag)
     return IsReparseTagNameSurrogate(dwReparseTag) || dwReparseTag <= kHighestReservedTag;
 }
 
-bool ListFolder(HANDLE hFolder, std::vector<CFolderEntry>& vecEntries)
+bool ListFolder(HANDLE hFolder, std::vector<FolderEntry>& vecEntries)
 {
     std::vector<LONGLONG> buffer(8192); // 64 KB, aligned for the records
     const DWORD cbBuffer = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
@@ -81,7 +81,7 @@ bool ListFolder(HANDLE hFolder, std::vector<CFolderEntry>& vecEntries)
             const std::wstring_view name(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..")
             {
-                CFolderEntry entry;
+                FolderEntry entry;
                 entry.strName = name;
                 entry.strShortName.assign(pInfo->ShortName,
                                           static_cast<size_t>(pInfo->ShortNameLength) / sizeof(wchar_t));
@@ -125,9 +125,9 @@ DWORD OpenRelative(HANDLE hFolder, std::wstring_view name, ACCESS_MASK access, U
     return ERROR_SUCCESS;
 }
 
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare, ULONG ulOptions)
+OpenedEntry OpenEntry(HANDLE hFolder, const FolderEntry& entry, ACCESS_MASK access, ULONG ulShare, ULONG ulOptions)
 {
-    COpenedEntry opened;
+    OpenedEntry opened;
     const bool bListedLink = IsLinkReparsePoint(entry.dwAttributes, entry.dwReparseTag);
     const bool bListedFolder = !bListedLink && (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (bListedFolder)
@@ -168,11 +168,11 @@ COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK ac
     return opened;
 }
 
-bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry)
+bool FindEntry(HANDLE hFolder, std::wstring_view name, FolderEntry& entry)
 {
-    std::vector<CFolderEntry> vecEntries;
+    std::vector<FolderEntry> vecEntries;
     ListFolder(hFolder, vecEntries);
-    for (CFolderEntry& candidate : vecEntries)
+    for (FolderEntry& candidate : vecEntries)
     {
         if (SameName(candidate.strName, name) || SameName(candidate.strShortName, name))
         {
@@ -213,10 +213,10 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
         if (name == L"." || name == L"..")
             return CHandle();
         CHandle hLevel;
-        CFolderEntry entry;
+        FolderEntry entry;
         if (FindEntry(h.Get(), name, entry))
         {
-            COpenedEntry opened = OpenEntry(h.Get(), entry, 0, ulShare);
+            OpenedEntry opened = OpenEntry(h.Get(), entry, 0, ulShare);
             if (opened.eKind == EEntryKind::Link || opened.eKind == EEntryKind::Changed)
             {
                 eResult = EFolderChain::Link;

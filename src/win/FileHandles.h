@@ -39,7 +39,7 @@ DWORD ToWin32Error(NTSTATUS status);
 bool IsLinkReparsePoint(DWORD dwAttributes, DWORD dwReparseTag);
 
 // One entry of a folder as the folder's listing shows it.
-struct CFolderEntry
+struct FolderEntry
 {
     std::wstring strName;
     std::wstring strShortName; // the 8.3 name, empty when there is none
@@ -52,7 +52,7 @@ struct CFolderEntry
 // The entries of the folder open as hFolder (with FILE_LIST_DIRECTORY and
 // synchronous access), without "." and "..", in the file system's order.
 // False when the listing failed; vecEntries then holds what was read.
-bool ListFolder(HANDLE hFolder, std::vector<CFolderEntry>& vecEntries);
+bool ListFolder(HANDLE hFolder, std::vector<FolderEntry>& vecEntries);
 
 // Opens name inside the folder hFolder relative to that handle, on the entry
 // itself when it is a reparse point (FILE_OPEN_REPARSE_POINT), with
@@ -71,7 +71,7 @@ enum class EEntryKind
     File,
 };
 
-struct COpenedEntry
+struct OpenedEntry
 {
     CHandle h;
     EEntryKind eKind = EEntryKind::Unopened;
@@ -85,8 +85,8 @@ struct COpenedEntry
 // platform opened what the link points to instead of the link, no handle is
 // kept. An entry whose file id or kind differs from the listing's is Changed.
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-COpenedEntry OpenEntry(HANDLE hFolder, const CFolderEntry& entry, ACCESS_MASK access, ULONG ulShare = kShareAll,
-                       ULONG ulOptions = 0);
+OpenedEntry OpenEntry(HANDLE hFolder, const FolderEntry& entry, ACCESS_MASK access, ULONG ulShare = kShareAll,
+                      ULONG ulOptions = 0);
 
 enum class EFolderChain
 {
@@ -107,4 +107,4 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
 
 // Finds the entry called name (ignoring case, long or 8.3 name) in the
 // listing of hFolder.
-bool FindEntry(HANDLE hFolder, std::wstring_view name, CFolderEntry& entry);
+bool FindEntry(HANDLE hFolder, std::wstring_view name, FolderEntry& entry);

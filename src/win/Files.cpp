@@ -10,9 +10,9 @@ bool IsFolder(const std::wstring& strPath)
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::vector<CFolderEntry> FindEntries(const std::wstring& strPattern)
+std::vector<FolderEntry> FindEntries(const std::wstring& strPattern)
 {
-    std::vector<CFolderEntry> vecEntries;
+    std::vector<FolderEntry> vecEntries;
     WIN32_FIND_DATAW fd = {};
     const CFindHandle hFind(::FindFirstFileW(strPattern.c_str(), &fd));
     if (!hFind.IsValid())
@@ -22,7 +22,7 @@ std::vector<CFolderEntry> FindEntries(const std::wstring& strPattern)
         const std::wstring_view name(fd.cFileName);
         if (name == L"." || name == L"..")
             continue;
-        CFolderEntry entry;
+        FolderEntry entry;
         entry.strName = name;
         entry.dwAttributes = fd.dwFileAttributes;
         vecEntries.push_back(std::move(entry));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/FileHandles.h" // CFolderEntry
+#include "win/FileHandles.h" // FolderEntry
 
 #include <string>
 #include <vector>
@@ -15,4 +15,4 @@ bool IsFolder(const std::wstring& strPath);
 // The entries that a search for strPattern ("<folder>\*.*") finds, without
 // "." and "..", in the platform's order, with their names and attributes
 // only. None when the search cannot be opened (a missing folder, no access).
-std::vector<CFolderEntry> FindEntries(const std::wstring& strPattern);
+std::vector<FolderEntry> FindEntries(const std::wstring& strPattern);

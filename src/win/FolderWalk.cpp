@@ -5,10 +5,10 @@
 namespace
 {
 // One level of the walk: a folder being listed, and how far.
-struct CLevel
+struct Level
 {
-    COpenedEntry folder; // no handle for the root, which the caller holds
-    std::vector<CFolderEntry> vecEntries;
+    OpenedEntry folder; // no handle for the root, which the caller holds
+    std::vector<FolderEntry> vecEntries;
     size_t nNext = 0;
     size_t cchPath = 0; // length of the folder's path
     bool bInnerStays = false;
@@ -18,7 +18,7 @@ struct CLevel
 bool CFolderWalk::Walk(HANDLE hRoot, const std::wstring& strRootPath)
 {
     std::wstring strPath = strRootPath;
-    std::vector<CLevel> vecLevels(1);
+    std::vector<Level> vecLevels(1);
     vecLevels[0].cchPath = strPath.size();
     if (!ListFolder(hRoot, vecLevels[0].vecEntries))
     {
@@ -28,7 +28,7 @@ bool CFolderWalk::Walk(HANDLE hRoot, const std::wstring& strRootPath)
 
     for (;;)
     {
-        CLevel& level = vecLevels.back();
+        Level& level = vecLevels.back();
         const HANDLE hFolder = vecLevels.size() == 1 ? hRoot : level.folder.h.Get();
         if (level.nNext == level.vecEntries.size())
         {
@@ -41,12 +41,12 @@ bool CFolderWalk::Walk(HANDLE hRoot, const std::wstring& strRootPath)
             continue;
         }
 
-        const CFolderEntry& entry = level.vecEntries[level.nNext++];
+        const FolderEntry& entry = level.vecEntries[level.nNext++];
         strPath.resize(level.cchPath);
         strPath += L'\\';
         strPath += entry.strName;
         const size_t nDepth = vecLevels.size();
-        CStep step = OnEntry(hFolder, entry, strPath, nDepth);
+        Step step = OnEntry(hFolder, entry, strPath, nDepth);
         if (!step.bEnter)
         {
             level.bInnerStays |= step.bStays;
@@ -58,7 +58,7 @@ bool CFolderWalk::Walk(HANDLE hRoot, const std::wstring& strRootPath)
             level.bInnerStays = true;
             continue;
         }
-        CLevel inner;
+        Level inner;
         inner.cchPath = strPath.size();
         if (!ListFolder(step.opened.h.Get(), inner.vecEntries))
         {

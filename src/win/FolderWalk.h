@@ -30,21 +30,21 @@ public:
 protected:
     // What becomes of one entry: a folder to enter (opened with at least
     // FILE_LIST_DIRECTORY), or an entry that stays or not.
-    struct CStep
+    struct Step
     {
-        COpenedEntry opened; // entered when bEnter; otherwise done with
+        OpenedEntry opened; // entered when bEnter; otherwise done with
         bool bEnter = false;
         bool bStays = false;
     };
 
     // An entry of the folder hFolder, found at strPath, nDepth levels below
     // the root (its entries are at depth 1).
-    virtual CStep OnEntry(HANDLE hFolder, const CFolderEntry& entry, const std::wstring& strPath, size_t nDepth) = 0;
+    virtual Step OnEntry(HANDLE hFolder, const FolderEntry& entry, const std::wstring& strPath, size_t nDepth) = 0;
 
     // A folder that OnEntry entered, once everything below it has been
     // visited; bInnerStays tells whether something in it stays. Returns
     // whether the folder itself stays.
-    virtual bool OnFolderWalked(COpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) = 0;
+    virtual bool OnFolderWalked(OpenedEntry& opened, const std::wstring& strPath, bool bInnerStays) = 0;
 
     // A folder that could not be listed to its end, or that lies deeper than
     // the walk's depth limit and is not entered: what is in it stays.

@@ -83,15 +83,15 @@ void CWorkFolder::Finish()
 {
     if (!m_hFolder.IsValid())
         return;
-    std::vector<CFolderEntry> vecEntries;
+    std::vector<FolderEntry> vecEntries;
     ListFolder(m_hFolder.Get(), vecEntries);
     size_t nLeft = vecEntries.size();
-    for (const CFolderEntry& entry : vecEntries)
+    for (const FolderEntry& entry : vecEntries)
     {
         if ((entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             continue;
         // An empty folder goes now; one that is not empty refuses.
-        const COpenedEntry opened = OpenEntry(m_hFolder.Get(), entry, DELETE);
+        const OpenedEntry opened = OpenEntry(m_hFolder.Get(), entry, DELETE);
         if (opened.eKind == EEntryKind::Folder &&
             DeleteByHandle(opened.h.Get(), opened.dwAttributes, false) == ERROR_SUCCESS)
             --nLeft;

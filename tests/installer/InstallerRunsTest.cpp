@@ -13,12 +13,12 @@ namespace
 {
 // Each run: the program started by its path, its command line and the folder
 // it starts in.
-struct CRun
+struct StartedRun
 {
     std::wstring strApplication, strCommandLine, strFolder;
-    bool operator==(const CRun&) const = default;
+    bool operator==(const StartedRun&) const = default;
 };
-using Runs = std::vector<CRun>;
+using Runs = std::vector<StartedRun>;
 Runs g_vecRun;
 const std::wstring kSystem = L"C:\\windows\\system32";
 const std::wstring kMsiexec = kSystem + L"\\msiexec.exe";
@@ -41,7 +41,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         std::string log = {};
     };
     const std::wstring strOwnFolder = L"C:\\Program Files (x86)\\Vimo";
-    const CRun quiet = {kMsiexec, strQuiet, kSystem};
+    const StartedRun quiet = {kMsiexec, strQuiet, kSystem};
     const Case cases[] = {
         {"no command", nullptr, nullptr, {quiet}, true},
         {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}, true},
@@ -77,7 +77,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     };
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const CChildProgram& program, DWORD& dwExitCode) {
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram& program, DWORD& dwExitCode) {
         g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
         dwExitCode = 0;
         return DWORD{ERROR_SUCCESS};

@@ -8,7 +8,7 @@
 
 namespace
 {
-COpenedEntry OpenListed(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, CFolderEntry& entry)
+OpenedEntry OpenListed(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, FolderEntry& entry)
 {
     EXPECT_TRUE(FindEntry(hFolder, strName, entry)) << Utf8(strName);
     return OpenEntry(hFolder, entry, access);
@@ -41,8 +41,8 @@ TEST(FileDispositionTest, AReadOnlyFileGoesOnlyWhenAskedAndIsLeftAsItWas)
             // again what its first listing showed.
             EFolderChain eChain;
             const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-            CFolderEntry entry;
-            const COpenedEntry opened = OpenListed(hFolder.Get(), strName, c.access, entry);
+            FolderEntry entry;
+            const OpenedEntry opened = OpenListed(hFolder.Get(), strName, c.access, entry);
             ASSERT_EQ(opened.eKind, EEntryKind::File);
             EXPECT_EQ(DeleteByHandle(opened.h.Get(), opened.dwAttributes, c.bEvenReadOnly), c.dwExpected);
         }
@@ -68,8 +68,8 @@ TEST(FileDispositionTest, AnEntryIsDeletedOnlyAsListed)
         ASSERT_TRUE(::SetFileAttributesW((folder / L"ro.dat").c_str(), FILE_ATTRIBUTE_READONLY));
         EFolderChain eChain;
         const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-        CFolderEntry entry;
-        const COpenedEntry opened = OpenListed(hFolder.Get(), L"ro.dat", 0, entry);
+        FolderEntry entry;
+        const OpenedEntry opened = OpenListed(hFolder.Get(), L"ro.dat", 0, entry);
         ASSERT_EQ(opened.eKind, EEntryKind::File);
         if (bSwapped)
         {
@@ -101,8 +101,8 @@ TEST(FileDispositionTest, AFileMovesIntoAnotherFolderOnlyUnderANewName)
         {L"moved.dat", ERROR_SUCCESS},
     };
     {
-        CFolderEntry entry;
-        const COpenedEntry opened = OpenListed(hFrom.Get(), L"a.dat", DELETE, entry);
+        FolderEntry entry;
+        const OpenedEntry opened = OpenListed(hFrom.Get(), L"a.dat", DELETE, entry);
         for (const auto& c : cases)
             EXPECT_EQ(MoveByHandle(opened.h.Get(), hTo.Get(), c.pszName), c.dwExpected) << Utf8(c.pszName);
     }

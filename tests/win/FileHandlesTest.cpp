@@ -43,7 +43,7 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
 
     EFolderChain eChain;
     const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
-    std::vector<CFolderEntry> vecEntries;
+    std::vector<FolderEntry> vecEntries;
     ASSERT_TRUE(ListFolder(hFolder.Get(), vecEntries));
     ASSERT_EQ(vecEntries.size(), 6u);
 
@@ -68,9 +68,9 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
     {
         SCOPED_TRACE(Utf8(pszName));
         const auto it = std::find_if(vecEntries.begin(), vecEntries.end(),
-                                     [&](const CFolderEntry& entry) { return entry.strName == pszName; });
+                                     [&](const FolderEntry& entry) { return entry.strName == pszName; });
         ASSERT_NE(it, vecEntries.end());
-        const COpenedEntry opened = OpenEntry(hFolder.Get(), *it, DELETE);
+        const OpenedEntry opened = OpenEntry(hFolder.Get(), *it, DELETE);
         EXPECT_NE(std::find(vecKinds.begin(), vecKinds.end(), opened.eKind), vecKinds.end());
         const bool bOwnKind = opened.eKind == EEntryKind::File || opened.eKind == EEntryKind::Folder;
         EXPECT_EQ(opened.h.IsValid(), bOwnKind || (opened.eKind == EEntryKind::Link &&
