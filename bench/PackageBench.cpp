@@ -9,6 +9,6 @@ int wmain(int argc, wchar_t** argv)
     if (argc != 2)
         return 2;
     CWorkFolder work;
-    std::wstring strCopy;
-    return static_cast<int>(PreparePackage(argv[1], work, strCopy));
+    PreparedPackage prepared;
+    return static_cast<int>(PreparePackage(argv[1], L"", work, prepared));
 }

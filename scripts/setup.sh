@@ -3,7 +3,7 @@
 # missing. Safe to run again: installed packages are left alone.
 set -eu
 
-packages="cmake ninja-build g++-mingw-w64-x86-64-posix clang-19 lld-19 clang-format-19 clang-tidy-19 googletest wine64 msitools wixl osslsigncode openssl xvfb x11-utils imagemagick util-linux"
+packages="cmake ninja-build g++-mingw-w64-x86-64-posix clang-19 lld-19 clang-format-19 clang-tidy-19 googletest wine64 msitools wixl osslsigncode openssl python3 xvfb x11-utils imagemagick util-linux"
 
 missing=""
 for p in $packages; do

@@ -42,6 +42,8 @@ release() {
 }
 release installed "$INSTALLED_CODE" 3.1.0.0 OLD_RELEASE.txt 1
 release new "$NEW_CODE" 4.0.0.0 NEW_RELEASE.txt 2
+# A release older than the installed one.
+release old "{C0DE0004-5A7E-4C1D-9B2A-000000000004}" 2.0.0.0 OLDER_RELEASE.txt 4
 
 # The new release asking for a restart when it is installed (its installer
 # then exits with 3010).

@@ -92,6 +92,11 @@ int RunLumetUpdate(const wchar_t* pszCommandLine)
     // Made in this order and released in the reverse: the message table, the
     // log, COM.
     const CComInit com;
+    // The desktop's shell, whose objects start the application, runs as the
+    // user: nothing it hands over may bring its own marshalling code into
+    // this process. Fails only when COM already chose, which it has not.
+    ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
+                           EOAC_NO_CUSTOM_MARSHAL, nullptr);
     const CRunLog log;
     CMultiLanguage table;
     const CMessageTableScope tableScope(table);

@@ -1,6 +1,7 @@
 #include "app/UpdateRun.h"
 
 #include "cleanup/FolderRemover.h"
+#include "log/Log.h"
 #include "resources/ProductList.h"
 #include "win/Com.h"
 
@@ -39,6 +40,10 @@ DWORD CUpdateRun::Finish()
     }
     if (m_dwRefused != ERROR_SUCCESS)
         return m_dwRefused;
+    // The refusal codes say that nothing changed; after the removals an
+    // install that ends with one of them is an install that failed.
+    if (IsRefusalCode(m_dwInstalled))
+        return ERROR_INSTALL_FAILURE;
     return m_dwInstalled == ERROR_SUCCESS && m_work.HandedOver() ? ERROR_SUCCESS_REBOOT_REQUIRED : m_dwInstalled;
 }
 
@@ -93,15 +98,16 @@ void CUpdateRun::RunRemovalPhase()
 {
     {
         const CComInit com;
-        // No step's result stops the phase: a value not found is carried on
-        // as an empty string. The install location is read before anything
-        // is removed, while the registry still holds it.
-        m_dwRefused = g_updateSteps.pfnPreparePackage(m_strPackagePath, m_work, m_strPackageCopy);
+        // No step's result after the package check stops the phase: a value
+        // not found is carried on as an empty string. What is installed is
+        // read before anything is removed, while the registry still holds
+        // it, and the package is checked against it.
+        const std::wstring strProductCode = g_updateSteps.pfnGetProductCode();
+        m_strInstallDir = g_updateSteps.pfnGetInstallLocation();
+        m_dwRefused = g_updateSteps.pfnPreparePackage(m_strPackagePath, strProductCode, m_work, m_package);
         if (m_dwRefused == ERROR_SUCCESS)
         {
             const ProductList list;
-            const std::wstring strProductCode = g_updateSteps.pfnGetProductCode();
-            m_strInstallDir = g_updateSteps.pfnGetInstallLocation();
             g_updateSteps.pfnRemoveEarlierVersions(m_session, list);
             g_updateSteps.pfnRemoveLeftovers(m_work); // what it found is not used further
             const std::wstring strUninstall = g_updateSteps.pfnGetUninstallString();
@@ -118,11 +124,14 @@ void CUpdateRun::RunInstallPhase()
     {
         const CComInit com;
         if (m_dwRefused == ERROR_SUCCESS)
-            m_dwInstalled = g_updateSteps.pfnInstallPackage(m_session, m_strPackageCopy, m_strInstallDir);
+            m_dwInstalled = g_updateSteps.pfnInstallPackage(m_session, m_package.copy.strPath, m_strInstallDir);
         m_progress.SetMarquee(FALSE, 0);
         m_progress.SetPos(0);
-        if (m_dwRefused == ERROR_SUCCESS)
+        // The application starts only where the install left one.
+        if (m_dwRefused == ERROR_SUCCESS && IsInstalled(m_dwInstalled))
             g_updateSteps.pfnLaunchApplication(m_strInstallDir);
+        else if (m_dwRefused == ERROR_SUCCESS)
+            WriteLog(L"Application not started: the install failed\r\n");
     }
     // Not busy from here: the window may close, and this asks it to.
     m_bInstalling = 0;

@@ -89,7 +89,7 @@ private:
     const std::wstring m_strPackagePath;
     CWorkFolder m_work;
     CInstallerSession m_session{m_work};
-    std::wstring m_strPackageCopy; // what is installed
+    PreparedPackage m_package; // what is installed
     DWORD m_dwRefused = ERROR_SUCCESS;
     DWORD m_dwInstalled = ERROR_INSTALL_FAILURE; // until an install has run
     bool m_bFinished = false;

@@ -102,11 +102,18 @@ private:
         opened.h.Close();
         // With backup intent the privileges give the rights to change its
         // owner and list, whatever its list grants; without them, it gives
-        // what its list does.
-        EnableOwnershipPrivileges();
+        // what its list does. Setting them through the handle needs the
+        // right to read them too.
+        const COwnershipPrivileges privileges;
         const OpenedEntry own =
-            OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC, 0, FILE_OPEN_FOR_BACKUP_INTENT);
-        if (own.eKind != EEntryKind::File || GiveToAdministrators(own.h.Get()) != ERROR_SUCCESS)
+            OpenEntry(hFolder, entry, DELETE | WRITE_OWNER | WRITE_DAC | READ_CONTROL, 0, FILE_OPEN_FOR_BACKUP_INTENT);
+        // Owner and list belong to the file, not to the name: a file that has
+        // other names too (a hard link to it planted here) would change hands
+        // wherever it is.
+        FILE_STANDARD_INFO standard = {};
+        if (own.eKind != EEntryKind::File ||
+            !::GetFileInformationByHandleEx(own.h.Get(), FileStandardInfo, &standard, sizeof(standard)) ||
+            standard.NumberOfLinks != 1 || GiveToAdministrators(own.h.Get()) != ERROR_SUCCESS)
             return false;
         std::wstring strStaged;
         if (m_work.HandOver(own.h.Get(), strStaged) != ERROR_SUCCESS && !strStaged.empty())

@@ -18,15 +18,16 @@
 // files and folders. Read-only files are deleted like any other.
 //
 // A file that cannot be deleted now but can be moved (a program image in
-// use) is opened again without sharing, made the administrators' (owner and
-// a protected access list, through its handle), moved into the run's own
+// use) and has no other name is opened again without sharing, made the
+// administrators' (owner and a protected access list, through its handle), moved into the run's own
 // folder (win/WorkFolder.h), which only administrators and SYSTEM can
 // change, and that path is handed to the platform for deletion at the next
 // restart. No path that another user could redirect before the restart is
 // ever handed over, and nothing handed over still belongs to them. Folders
 // and links are never handed over. What can be neither deleted nor moved
 // (held open without delete sharing, on another volume than the Windows
-// folder, or not to be made the administrators'), an entry that changed
+// folder, not to be made the administrators', or a file with more than one
+// name), an entry that changed
 // between its folder's listing and its opening, a link that cannot be
 // deleted as a link, a folder that cannot be deleted, and a folder deeper
 // than the walk goes (win/FolderWalk.h) stay where they are and are named in

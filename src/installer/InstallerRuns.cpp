@@ -11,6 +11,8 @@
 #include "win/SystemEnvironment.h"
 #include "win/Text.h"
 
+#include <shlobj.h>
+
 // Commands are built by concatenation, so long paths and long uninstall
 // commands are passed whole; a command that exceeds what a process can be
 // given is refused by the runner.
@@ -21,8 +23,9 @@ constexpr wchar_t kLogFolderName[] = L"VimoLog";
 // The most installer logs of one second: far more runs than an update starts.
 constexpr unsigned kMaxLogsPerSecond = 1000;
 
-// The temporary folder, ending with a backslash, or the empty string. Asked
-// for its length first, so that a folder longer than MAX_PATH is not lost.
+// The temporary folder, ending with a backslash, in its long form, or the
+// empty string. Asked for its length first, so that a folder longer than
+// MAX_PATH is not lost.
 std::wstring GetTempFolder()
 {
     // Two rounds in case the setting changes between the calls.
@@ -38,7 +41,13 @@ std::wstring GetTempFolder()
         if (cchCopied < cchNeeded)
         {
             strFolder.resize(cchCopied);
-            return strFolder;
+            // The user's own folder may be given by its 8.3 name.
+            const DWORD cchLong = ::GetLongPathNameW(strFolder.c_str(), nullptr, 0);
+            std::wstring strLong(cchLong, L'\0');
+            if (cchLong == 0 || ::GetLongPathNameW(strFolder.c_str(), strLong.data(), cchLong) != cchLong - 1)
+                return strFolder;
+            strLong.resize(cchLong - 1);
+            return strLong;
         }
     }
     return std::wstring();
@@ -100,8 +109,14 @@ DWORD RunWindowsInstaller(CInstallerSession& session, const std::wstring& strCom
 
 bool CInstallerSession::OpenLogFolder()
 {
+    // %TEMP% is the user's to set, to any folder, one that only the
+    // administrators may change included, where the update would then make
+    // its log folder: it is taken only where it lies below the user's profile.
     const std::wstring strTemp = GetTempFolder();
-    if (strTemp.size() < 4)
+    const std::wstring strProfile = GetShellFolder(CSIDL_PROFILE);
+    if (strTemp.size() < 4 || strProfile.empty() || strTemp.size() <= strProfile.size() + 1 ||
+        ::CompareStringOrdinal(strTemp.c_str(), static_cast<int>(strProfile.size() + 1), (strProfile + L"\\").c_str(),
+                               -1, TRUE) != CSTR_EQUAL)
         return false;
     EFolderChain eChain;
     CHandle hTemp = OpenFolderChain(strTemp.substr(0, strTemp.size() - 1), 0, eChain, &m_vecHeld);
@@ -222,6 +237,12 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
         return;
     }
     session.Run(strProgram, pszUninstallCommand, FolderOf(strProgram), dwExitCode);
+}
+
+bool IsInstalled(DWORD dwExitCode)
+{
+    return dwExitCode == ERROR_SUCCESS || dwExitCode == ERROR_SUCCESS_REBOOT_REQUIRED ||
+           dwExitCode == ERROR_SUCCESS_REBOOT_INITIATED;
 }
 
 bool IsInstallerPackageName(std::wstring_view name) { return EqualsNoCaseAscii(LastChars(name, 3), L"MSI"); }

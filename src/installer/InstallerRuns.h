@@ -78,6 +78,10 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
 // Windows Installer, anything else is run as an installer program.
 bool IsInstallerPackageName(std::wstring_view name);
 
+// Whether an install's exit code says that the package was installed: 0, or
+// 3010 and 1641 (installed, a restart needed or started).
+bool IsInstalled(DWORD dwExitCode);
+
 // Installs the package silently into strInstallDir (a default folder when
 // empty) and waits for it; a package that is not a Windows Installer package
 // is run with /silent, in its own folder. Returns the installer's exit code,

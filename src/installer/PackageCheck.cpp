@@ -2,69 +2,19 @@
 
 #include "installer/InstallerRuns.h"
 #include "log/Log.h"
+#include "win/FileCopy.h"
 #include "win/FileHandles.h"
 #include "win/ScopedHandle.h"
-#include "win/SystemEntry.h"
 #include "win/Text.h"
 #include "win/WorkerThread.h"
 
 #include <windows.h>
-#include <msi.h>
-#include <msidefs.h>
-#include <msiquery.h>
 
-#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
 {
-// The Windows Installer's functions, from the system folder's msi.dll on
-// first use.
-#define LUMET_MSI_ENTRY(name) LUMET_SYSTEM_ENTRY(L"msi.dll", name)
-struct CMsiApi
-{
-    LUMET_MSI_ENTRY(MsiVerifyPackageW);
-    LUMET_MSI_ENTRY(MsiOpenDatabaseW);
-    LUMET_MSI_ENTRY(MsiDatabaseIsTablePersistentW);
-    LUMET_MSI_ENTRY(MsiDatabaseOpenViewW);
-    LUMET_MSI_ENTRY(MsiViewExecute);
-    LUMET_MSI_ENTRY(MsiViewFetch);
-    LUMET_MSI_ENTRY(MsiRecordGetInteger);
-    LUMET_MSI_ENTRY(MsiRecordGetStringW);
-    LUMET_MSI_ENTRY(MsiCreateRecord);
-    LUMET_MSI_ENTRY(MsiRecordSetStringW);
-    LUMET_MSI_ENTRY(MsiGetSummaryInformationW);
-    LUMET_MSI_ENTRY(MsiSummaryInfoGetPropertyW);
-    LUMET_MSI_ENTRY(MsiCloseHandle);
-
-    bool IsComplete() const
-    {
-        return pfnMsiVerifyPackageW && pfnMsiOpenDatabaseW && pfnMsiDatabaseIsTablePersistentW &&
-               pfnMsiDatabaseOpenViewW && pfnMsiViewExecute && pfnMsiViewFetch && pfnMsiRecordGetInteger &&
-               pfnMsiRecordGetStringW && pfnMsiCreateRecord && pfnMsiRecordSetStringW && pfnMsiGetSummaryInformationW &&
-               pfnMsiSummaryInfoGetPropertyW && pfnMsiCloseHandle;
-    }
-};
-#undef LUMET_MSI_ENTRY
-
-const CMsiApi& Msi()
-{
-    static const CMsiApi api;
-    return api;
-}
-
-// Handles of the Windows Installer's API, closed with MsiCloseHandle.
-struct MsiHandleTraits
-{
-    using Handle = MSIHANDLE;
-    static Handle Invalid() noexcept { return 0; }
-    static bool IsValid(Handle h) noexcept { return h != 0; }
-    static void Close(Handle h) noexcept { Msi().pfnMsiCloseHandle(h); }
-};
-using CMsiHandle = CScopedHandle<MsiHandleTraits>;
-
-constexpr DWORD kCopyBuffer = 1 << 20;
-
 // What an open of the package by its path says about the package.
 DWORD RefusalOfOpen(DWORD dwError)
 {
@@ -92,136 +42,28 @@ std::wstring NameOf(HANDLE h)
     const std::wstring_view path(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t));
     return std::wstring(path.substr(path.rfind(L'\\') + 1));
 }
+}
 
-// Reads hSource to its end into hCopy; it must hold exactly nSize bytes.
-DWORD CopyData(HANDLE hSource, HANDLE hCopy, LONGLONG nSize)
+bool IsRefusalCode(DWORD dwCode)
 {
-    std::vector<BYTE> buffer(kCopyBuffer);
-    LONGLONG nCopied = 0;
-    for (;;)
+    switch (dwCode)
     {
-        DWORD cbRead = 0;
-        if (!::ReadFile(hSource, buffer.data(), kCopyBuffer, &cbRead, nullptr))
-            return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
-        if (cbRead == 0)
-            break;
-        DWORD cbWritten = 0;
-        if (!::WriteFile(hCopy, buffer.data(), cbRead, &cbWritten, nullptr))
-            return ::GetLastError();
-        if (cbWritten != cbRead)
-            return ERROR_WRITE_FAULT;
-        nCopied += cbRead;
-    }
-    return nCopied == nSize ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_OPEN_FAILED;
-}
-
-// Whether the file is a compound file (the Windows Installer's format) of a
-// whole number of sectors. Every writer writes whole sectors, so a file that
-// is not was cut short; and Wine's reader was seen never to return on a
-// package missing 511 bytes.
-bool IsWholeCompoundFile(const std::wstring& strPath)
-{
-    static constexpr BYTE kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    constexpr size_t kSectorShiftOffset = 30;
-    CHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    BYTE header[512] = {};
-    DWORD cbRead = 0;
-    LARGE_INTEGER size = {};
-    if (!h.IsValid() || !::ReadFile(h.Get(), header, sizeof(header), &cbRead, nullptr) || cbRead != sizeof(header) ||
-        !::GetFileSizeEx(h.Get(), &size) || std::memcmp(header, kSignature, sizeof(kSignature)) != 0)
-        return false;
-    const unsigned uSectorShift = header[kSectorShiftOffset] | (header[kSectorShiftOffset + 1] << 8);
-    return (uSectorShift == 9 || uSectorShift == 12) && size.QuadPart % (LONGLONG{1} << uSectorShift) == 0;
-}
-
-// Calls fnRow with each row the query finds until it returns false. A table
-// the package does not have has no rows. False when a row was refused or the
-// query failed.
-template <typename Fn>
-bool EveryRow(MSIHANDLE hDatabase, const wchar_t* pszTable, const wchar_t* pszQuery, Fn fnRow)
-{
-    if (Msi().pfnMsiDatabaseIsTablePersistentW(hDatabase, pszTable) == MSICONDITION_NONE)
+    case ERROR_INVALID_COMMAND_LINE:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INSTALL_PACKAGE_OPEN_FAILED:
+    case ERROR_INSTALL_PACKAGE_INVALID:
+    case ERROR_INSTALL_SOURCE_ABSENT:
+    case kErrorInvalidImageHash:
+    case ERROR_INSTALL_PACKAGE_REJECTED:
+    case ERROR_PRODUCT_VERSION:
+    case ERROR_PATCH_TARGET_NOT_FOUND:
+    case ERROR_INSTALL_TEMP_UNWRITABLE:
+    case ERROR_PROC_NOT_FOUND:
         return true;
-    CMsiHandle hView;
-    const UINT uOpened = Msi().pfnMsiDatabaseOpenViewW(hDatabase, pszQuery, hView.Put());
-    if (uOpened != ERROR_SUCCESS || Msi().pfnMsiViewExecute(hView.Get(), 0) != ERROR_SUCCESS)
+    default:
         return false;
-    for (;;)
-    {
-        CMsiHandle hRecord;
-        const UINT uFetched = Msi().pfnMsiViewFetch(hView.Get(), hRecord.Put());
-        if (uFetched == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (uFetched != ERROR_SUCCESS || !fnRow(hRecord.Get()))
-            return false;
     }
-}
-
-std::wstring StringOf(MSIHANDLE hRecord, UINT uField)
-{
-    DWORD cch = 0;
-    wchar_t szEmpty[1] = {};
-    if (Msi().pfnMsiRecordGetStringW(hRecord, uField, szEmpty, &cch) != ERROR_MORE_DATA)
-        return std::wstring();
-    std::wstring text(++cch, L'\0');
-    if (Msi().pfnMsiRecordGetStringW(hRecord, uField, text.data(), &cch) != ERROR_SUCCESS)
-        return std::wstring();
-    text.resize(cch);
-    return text;
-}
-
-bool HasStream(MSIHANDLE hDatabase, const std::wstring& strName)
-{
-    CMsiHandle hView;
-    Msi().pfnMsiDatabaseOpenViewW(hDatabase, L"SELECT `Name` FROM `_Streams` WHERE `Name` = ?", hView.Put());
-    CMsiHandle hParameters(Msi().pfnMsiCreateRecord(1));
-    if (!hView.IsValid() || !hParameters.IsValid() ||
-        Msi().pfnMsiRecordSetStringW(hParameters.Get(), 1, strName.c_str()) != ERROR_SUCCESS ||
-        Msi().pfnMsiViewExecute(hView.Get(), hParameters.Get()) != ERROR_SUCCESS)
-        return false;
-    CMsiHandle hRecord;
-    return Msi().pfnMsiViewFetch(hView.Get(), hRecord.Put()) == ERROR_SUCCESS;
-}
-
-// Whether everything the package installs is inside it. A file is taken
-// from a cabinet when it is marked compressed, or when the package compresses
-// by default (and is no administrative image) and the file is not marked
-// uncompressed; otherwise the installer looks for it beside the package. A
-// cabinet whose name does not begin with '#' lies beside the package, and one
-// that does must be a stream of it. A nested installation of type 23 installs
-// a package from beside this one.
-bool HoldsAllItsFiles(MSIHANDLE hDatabase)
-{
-    CMsiHandle hSummary;
-    if (Msi().pfnMsiGetSummaryInformationW(hDatabase, nullptr, 0, hSummary.Put()) != ERROR_SUCCESS)
-        return false;
-    UINT uType = 0;
-    INT nWordCount = 0;
-    if (Msi().pfnMsiSummaryInfoGetPropertyW(hSummary.Get(), PID_WORDCOUNT, &uType, &nWordCount, nullptr, nullptr,
-                                            nullptr) != ERROR_SUCCESS)
-        return false;
-    const bool bCompressedByDefault =
-        (nWordCount & msidbSumInfoSourceTypeCompressed) != 0 && (nWordCount & msidbSumInfoSourceTypeAdminImage) == 0;
-
-    return EveryRow(hDatabase, L"File", L"SELECT `Attributes` FROM `File`",
-                    [&](MSIHANDLE hRecord) {
-                        // An empty value reads as MSI_NULL_INTEGER, which has neither flag.
-                        const int nAttributes = Msi().pfnMsiRecordGetInteger(hRecord, 1);
-                        return (nAttributes & msidbFileAttributesCompressed) != 0 ||
-                               (bCompressedByDefault && (nAttributes & msidbFileAttributesNoncompressed) == 0);
-                    }) &&
-           EveryRow(hDatabase, L"Media", L"SELECT `Cabinet` FROM `Media`",
-                    [&](MSIHANDLE hRecord) {
-                        const std::wstring strCabinet = StringOf(hRecord, 1);
-                        return strCabinet.size() > 1 && strCabinet[0] == L'#' &&
-                               HasStream(hDatabase, strCabinet.substr(1));
-                    }) &&
-           EveryRow(hDatabase, L"CustomAction", L"SELECT `Type` FROM `CustomAction`", [](MSIHANDLE hRecord) {
-               constexpr int kNestedFromSource =
-                   static_cast<int>(msidbCustomActionTypeInstall) | static_cast<int>(msidbCustomActionTypeSourceFile);
-               return (Msi().pfnMsiRecordGetInteger(hRecord, 1) & 0x3F) != kNestedFromSource;
-           });
-}
 }
 
 DWORD CheckPackagePath(std::wstring_view package)
@@ -253,7 +95,7 @@ DWORD CheckPackagePath(std::wstring_view package)
     return ERROR_SUCCESS;
 }
 
-DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, std::wstring& strCopy)
+DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, CopiedFile& copy)
 {
     // Shared for reading only: an open that would write it fails from now on,
     // and this one fails while anyone has it open for writing.
@@ -272,46 +114,40 @@ DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wst
     const std::wstring strName = NameOf(hSource.Get());
     if (strName.empty() || strName.find(L':') != std::wstring::npos)
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
-
-    CHandle hCopy;
-    DWORD dwError = OpenRelative(hFolder, strName, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
-                                 FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, hCopy);
-    if (dwError != ERROR_SUCCESS)
-        return dwError;
-    dwError = CopyData(hSource.Get(), hCopy.Get(), size.QuadPart);
-    if (dwError != ERROR_SUCCESS)
-    {
-        DeleteByHandle(hCopy.Get(), 0, false); // best effort: the folder is the run's own
-        return dwError;
-    }
-    strCopy = strFolder + (strFolder.ends_with(L'\\') ? L"" : L"\\") + strName;
+    Sha256 digest = {};
+    const DWORD dwCopied = CopyIntoFolder(hSource.Get(), size.QuadPart, hFolder, strName, digest);
+    if (dwCopied != ERROR_SUCCESS)
+        return dwCopied == ERROR_READ_FAULT ? ERROR_INSTALL_PACKAGE_OPEN_FAILED : dwCopied;
+    copy.strPath = strFolder + (strFolder.ends_with(L'\\') ? L"" : L"\\") + strName;
+    copy.digest = digest;
     return ERROR_SUCCESS;
 }
 
-DWORD CheckInstallerPackage(const std::wstring& strCopy)
+DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, ERevocation& revocation)
 {
-    if (!Msi().IsComplete())
-        return ERROR_PROC_NOT_FOUND;
-    if (!IsWholeCompoundFile(strCopy) || Msi().pfnMsiVerifyPackageW(strCopy.c_str()) != ERROR_SUCCESS)
-        return ERROR_INSTALL_PACKAGE_INVALID;
-    CMsiHandle hDatabase;
-    if (Msi().pfnMsiOpenDatabaseW(strCopy.c_str(), MSIDBOPEN_READONLY, hDatabase.Put()) != ERROR_SUCCESS)
-        return ERROR_INSTALL_PACKAGE_INVALID;
-    return HoldsAllItsFiles(hDatabase.Get()) ? ERROR_SUCCESS : ERROR_INSTALL_SOURCE_ABSENT;
-}
-
-DWORD CheckPackageSigner(const std::wstring& strCopy, const CSignerName& ownSigner)
-{
-    if (ownSigner.empty())
+    if (own.IsEmpty())
         return ERROR_SUCCESS;
     CHandle hCopy(::CreateFileW(strCopy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!hCopy.IsValid())
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
-    CSignerName signer;
-    const DWORD dwVerified = VerifyFileSignature(strCopy, hCopy.Get(), signer);
+    if (!IsInstallerPackageName(strCopy) && CheckCertificateTable(hCopy.Get()) != ERROR_SUCCESS)
+        return kErrorInvalidImageHash;
+    Signer signer;
+    const DWORD dwVerified = VerifyFileSignature(strCopy, hCopy.Get(), signer, revocation);
     if (dwVerified != ERROR_SUCCESS)
         return dwVerified;
-    return SameSigner(signer, ownSigner) ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_REJECTED;
+    return SameSigner(signer, own) ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_REJECTED;
+}
+
+DWORD CheckRelease(const PackageIdentity& package, const std::wstring& strInstalledCode, bool& bCompared)
+{
+    bCompared = !strInstalledCode.empty() && IsProductInstalled(strInstalledCode);
+    if (!bCompared)
+        return ERROR_SUCCESS;
+    if (!IsRelatedProduct(package.strUpgradeCode, strInstalledCode))
+        return ERROR_PATCH_TARGET_NOT_FOUND;
+    const std::wstring strInstalled = GetInstalledProductProperty(strInstalledCode, L"VersionString");
+    return CompareVersions(package.strProductVersion, strInstalled) < 0 ? ERROR_PRODUCT_VERSION : ERROR_SUCCESS;
 }
 
 namespace
@@ -327,6 +163,8 @@ const wchar_t* ReasonOf(DWORD dwRefused)
         return L"not found";
     case ERROR_BAD_PATHNAME:
         return L"not a full path";
+    case ERROR_INSTALL_PACKAGE_OPEN_FAILED:
+        return L"cannot be read";
     case ERROR_INSTALL_PACKAGE_INVALID:
         return L"not a valid Windows Installer package";
     case ERROR_INSTALL_SOURCE_ABSENT:
@@ -335,54 +173,118 @@ const wchar_t* ReasonOf(DWORD dwRefused)
         return L"no valid signature";
     case ERROR_INSTALL_PACKAGE_REJECTED:
         return L"signed by another publisher";
-    default: // it could not be opened, read or copied
-        return L"cannot be read";
+    case ERROR_PRODUCT_VERSION:
+        return L"older than the installed release";
+    case ERROR_PATCH_TARGET_NOT_FOUND:
+        return L"another product than the installed one";
+    case ERROR_PROC_NOT_FOUND:
+        return L"the system's installer or signature functions are missing";
+    default:
+        return L"the run's own folder cannot be made or written";
     }
-}
 }
 
-DWORD PreparePackage(const std::wstring& strPackage, CWorkFolder& work, std::wstring& strCopy)
+// The updater's own signer, read on a thread of its own.
+struct OwnSigner
 {
-    DWORD dwResult = CheckPackagePath(strPackage);
-    struct COwnSigner
+    Signer signer;
+    DWORD dwRead = ERROR_NOT_READY;
+};
+
+// Starts reading it; reads it here when no thread can be had.
+std::unique_ptr<CWorkerThread> StartReadingOwnSigner(OwnSigner& own)
+{
+    std::unique_ptr<CWorkerThread> pReader = CWorkerThread::BeginSuspended(
+        [](void* pParam) -> UINT {
+            auto& ownSigner = *static_cast<OwnSigner*>(pParam);
+            ownSigner.dwRead = ReadOwnSigner(ownSigner.signer);
+            return 0;
+        },
+        &own);
+    if (!pReader || !pReader->Resume())
     {
-        CSignerName signer;
-        DWORD dwRead = ERROR_NOT_READY;
-    } own;
-    std::unique_ptr<CWorkerThread> pReader;
-    if (dwResult == ERROR_SUCCESS)
-    {
-        pReader = CWorkerThread::BeginSuspended(
-            [](void* pParam) -> UINT {
-                auto& ownSigner = *static_cast<COwnSigner*>(pParam);
-                ownSigner.dwRead = ReadOwnSigner(ownSigner.signer);
-                return 0;
-            },
-            &own);
-        if (!pReader || !pReader->Resume())
-        {
-            pReader.reset();
-            own.dwRead = ReadOwnSigner(own.signer);
-        }
+        pReader.reset();
+        own.dwRead = ReadOwnSigner(own.signer);
     }
+    return pReader;
+}
+
+// What a package that passed its checks leaves unchecked, for the log.
+struct Unchecked
+{
+    bool bPublisher = false;  // the updater is not signed
+    bool bRevocation = false; // no revocation server answered
+    const wchar_t* pszRelease = nullptr;
+};
+
+DWORD CheckNewPackage(const std::wstring& strPackage, const std::wstring& strInstalledCode, CWorkFolder& work,
+                      PreparedPackage& prepared, Unchecked& unchecked)
+{
+    OwnSigner own;
+    std::unique_ptr<CWorkerThread> pReader = StartReadingOwnSigner(own);
     CHandle hFolder;
     std::wstring strFolder;
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = work.OpenSubFolder(L"Package", hFolder, strFolder);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = CopyPackage(strPackage, hFolder.Get(), strFolder, strCopy);
-    if (dwResult == ERROR_SUCCESS && IsInstallerPackageName(strCopy))
-        dwResult = CheckInstallerPackage(strCopy);
+    if (work.OpenSubFolder(L"Package", hFolder, strFolder) != ERROR_SUCCESS)
+        return ERROR_INSTALL_TEMP_UNWRITABLE;
+    DWORD dwResult = CopyPackage(strPackage, hFolder.Get(), strFolder, prepared.copy);
+    if (dwResult != ERROR_SUCCESS)
+    {
+        const bool bPackageFault = dwResult == ERROR_FILE_NOT_FOUND || dwResult == ERROR_BAD_PATHNAME ||
+                                   dwResult == ERROR_INSTALL_PACKAGE_OPEN_FAILED;
+        return bPackageFault ? dwResult : ERROR_INSTALL_TEMP_UNWRITABLE;
+    }
+    const std::wstring& strCopy = prepared.copy.strPath;
+    const bool bInstallerPackage = IsInstallerPackageName(strCopy);
+    // The Windows Installer's reader was seen never to return on a package
+    // cut short, and the signature check of a package reads it as one.
+    if (bInstallerPackage && !IsWholeCompoundFile(strCopy))
+        return ERROR_INSTALL_PACKAGE_INVALID;
     pReader.reset(); // waits for the reader
     // Without its own signer the updater cannot know whose packages to take:
     // it takes none, as for a package without a valid signature.
-    if (dwResult == ERROR_SUCCESS && own.dwRead != ERROR_SUCCESS)
-        dwResult = kErrorInvalidImageHash;
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = CheckPackageSigner(strCopy, own.signer);
+    if (own.dwRead != ERROR_SUCCESS)
+        return kErrorInvalidImageHash;
+    ERevocation revocation = ERevocation::Checked;
+    dwResult = CheckPackageSigner(strCopy, own.signer, revocation);
     if (dwResult != ERROR_SUCCESS)
-        WriteLog(std::wstring(L"Update refused: ") + ReasonOf(dwResult) + L": " + strPackage + L"\r\n");
-    else if (own.signer.empty())
-        WriteLog(L"No publisher checked: this updater is not signed.\r\n");
+        return dwResult;
+    unchecked.bPublisher = own.signer.IsEmpty();
+    unchecked.bRevocation = !own.signer.IsEmpty() && revocation == ERevocation::NotChecked;
+    if (!bInstallerPackage)
+    {
+        unchecked.pszRelease = L"an installer program";
+        return ERROR_SUCCESS;
+    }
+    dwResult = CheckInstallerPackage(strCopy);
+    if (dwResult != ERROR_SUCCESS)
+        return dwResult;
+    if (!ReadPackageIdentity(strCopy, prepared.identity))
+        return ERROR_INSTALL_PACKAGE_INVALID;
+    bool bCompared = false;
+    dwResult = CheckRelease(prepared.identity, strInstalledCode, bCompared);
+    if (!bCompared)
+        unchecked.pszRelease = L"no installed release that the Windows Installer knows";
     return dwResult;
+}
+}
+
+DWORD PreparePackage(const std::wstring& strPackage, const std::wstring& strInstalledCode, CWorkFolder& work,
+                     PreparedPackage& prepared)
+{
+    DWORD dwResult = CheckPackagePath(strPackage);
+    Unchecked unchecked;
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = CheckNewPackage(strPackage, strInstalledCode, work, prepared, unchecked);
+    if (dwResult != ERROR_SUCCESS)
+    {
+        WriteLog(std::wstring(L"Update refused: ") + ReasonOf(dwResult) + L": " + strPackage + L"\r\n");
+        return dwResult;
+    }
+    if (unchecked.bPublisher)
+        WriteLog(L"No publisher checked: this updater is not signed.\r\n");
+    if (unchecked.bRevocation)
+        WriteLog(L"Revocation not checked: " + strPackage + L"\r\n");
+    if (unchecked.pszRelease)
+        WriteLog(std::wstring(L"Release not compared: ") + unchecked.pszRelease + L"\r\n");
+    return ERROR_SUCCESS;
 }

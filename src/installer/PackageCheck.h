@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/MsiPackage.h"
+#include "win/Hash.h"
 #include "win/Signature.h"
 #include "win/WorkFolder.h"
 
@@ -9,7 +11,8 @@
 #include <string_view>
 
 // The checks a package passes before anything is removed: the update must be
-// able to finish, and must install exactly the package it checked. The
+// able to finish, and must install exactly the package it checked, of the
+// publisher, the product and no older release than what is installed. The
 // package is copied through handles into a folder that only administrators
 // can change, and everything after the copy (the checks, the installation)
 // uses the copy.
@@ -28,13 +31,21 @@
 // | files kept outside the package          | 1612 ERROR_INSTALL_SOURCE_ABSENT        |
 // | no valid signature                      |  577 ERROR_INVALID_IMAGE_HASH           |
 // | signed by another publisher             | 1625 ERROR_INSTALL_PACKAGE_REJECTED     |
+// | older than the installed release        | 1638 ERROR_PRODUCT_VERSION              |
+// | another product than the installed one  | 1642 ERROR_PATCH_TARGET_NOT_FOUND       |
 //
 // The Windows Installer's own codes where it has one with that meaning (the
 // user reads the same text as from msiexec); 2 and 161 are the system's own
-// for a missing file and a malformed path. Any other code is no fault of the
-// package: the copy failed (the staging folder's volume is full, say), or the
-// system's Windows Installer or signature functions could not be loaded
-// (ERROR_PROC_NOT_FOUND).
+// for a missing file and a malformed path. Two codes say that the update
+// cannot check a package at all, whatever the package:
+//
+// | the run's own folder cannot be made or written | 1632 ERROR_INSTALL_TEMP_UNWRITABLE |
+// | the system's installer or signature functions  |  127 ERROR_PROC_NOT_FOUND          |
+// | are missing                                    |                                    |
+
+// Whether the code is one of the refusals above, which say that nothing was
+// changed.
+bool IsRefusalCode(DWORD dwCode);
 
 // Whether the package argument has the shape the program accepts: a full
 // path from a drive ("X:\...") or a share ("\\server\share\..."), naming a
@@ -42,37 +53,60 @@
 // ("\\?\", "\\.\"). 1639 when empty, 161 otherwise.
 DWORD CheckPackagePath(std::wstring_view package);
 
-// Copies the package strPackage (which passed CheckPackagePath) into the
-// folder hFolder (open with FILE_ADD_FILE; strFolder is its full path)
-// through handles: the package is
+// A copy the update made of a file, in a folder of its own, and its digest.
+struct CopiedFile
+{
+    std::wstring strPath;
+    Sha256 digest = {};
+};
+
+// Copies the file strPackage (a full path) into the folder hFolder (open with
+// FILE_ADD_FILE; strFolder is its full path) through handles: the file is
 // opened once, on itself when it is a link, shared for reading only so that
 // nobody writes it meanwhile, checked to be a regular file, and read through
-// that handle to its end. The copy is made with FILE_CREATE under the
-// package's own file name as the file system has it (a short 8.3 name or
-// trailing dots in the argument do not carry over), and is deleted again when
-// the copy fails. strCopy receives the copy's full path; it is left as it was
-// on failure.
-DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, std::wstring& strCopy);
-
-// Checks a copied Windows Installer package: it must be a whole compound file
-// that the Windows Installer opens as a package, and hold every file it
-// installs: each cabinet embedded in it and present, no file kept
-// uncompressed beside it, no nested installation from beside it. 1620 or
-// 1612.
-DWORD CheckInstallerPackage(const std::wstring& strCopy);
+// that handle to its end (win/FileCopy.h). The copy keeps the file's own name
+// as the file system has it (a short 8.3 name or trailing dots in the
+// argument do not carry over). copy receives the copy's path and digest; it
+// is left as it was on failure: 2, 161 or 1619 for the file, otherwise why
+// the copy could not be made or written.
+DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wstring& strFolder, CopiedFile& copy);
 
 // Checks the signature of a copied package against the updater's own signer:
-// none when ownSigner is empty (an unsigned updater checks nothing);
-// otherwise the copy must carry a valid signature (577) by a signer with the
-// same subject name (1625).
-DWORD CheckPackageSigner(const std::wstring& strCopy, const CSignerName& ownSigner);
+// none when own is empty (an unsigned updater checks nothing); otherwise the
+// copy must carry a valid signature whose chain the machine trusts (577; an
+// installer program must hold nothing in its certificate table but that
+// signature), by the updater's publisher (1625). revocation says whether the
+// signer's certificates could be checked for revocation.
+DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, ERevocation& revocation);
+
+// Checks that a Windows Installer package is a release of the installed
+// product (strInstalledCode, from the maker's installer key) and no older:
+// its upgrade code lists the installed product (1642), and its version is not
+// lower than the installed one (1638). Where the Windows Installer knows no
+// installed product of that code there is nothing to compare: bCompared says
+// whether there was.
+DWORD CheckRelease(const PackageIdentity& package, const std::wstring& strInstalledCode, bool& bCompared);
+
+// The new package, once it has passed its checks: its copy and, for a
+// Windows Installer package, which release it is (empty for an installer
+// program).
+struct PreparedPackage
+{
+    CopiedFile copy;
+    PackageIdentity identity;
+};
 
 // The check as the update runs it, before anything is removed: the path, the
-// copy into the Package folder of the run's own folder, the Windows Installer
-// checks when the copy's name ends in "msi", and the signer against the
-// updater's own, read meanwhile on a thread of its own (the system's first
-// signature check in a process is the slow one).
-// ERROR_SUCCESS with the copy's path in strCopy; otherwise the refusal's
-// code, and the run's log says "Update refused: <reason>: <package>\r\n".
-// An unsigned updater says in the log that it checks no publisher.
-DWORD PreparePackage(const std::wstring& strPackage, CWorkFolder& work, std::wstring& strCopy);
+// copy into the Package folder of the run's own folder, the signer against the
+// updater's own (read meanwhile on a thread of its own, which also opens the
+// certificate stores), then, for a copy whose name ends in "msi", the Windows
+// Installer checks and the release against the installed product
+// strInstalledCode. No Windows Installer code reads the copy before its
+// signer has been checked.
+// ERROR_SUCCESS with the package in prepared, and the run's log says what was
+// not checked ("No publisher checked: ..." from an unsigned updater,
+// "Revocation not checked: <package>", "Release not compared: <reason>");
+// otherwise the refusal's code, and the log says only "Update refused:
+// <reason>: <package>\r\n".
+DWORD PreparePackage(const std::wstring& strPackage, const std::wstring& strInstalledCode, CWorkFolder& work,
+                     PreparedPackage& prepared);

@@ -6,6 +6,7 @@
 #include <string>
 
 PfnSetSecurityInfo g_pfnSetSecurityInfo = &::SetSecurityInfo;
+PfnGetSecurityInfo g_pfnGetSecurityInfo = &::GetSecurityInfo;
 
 namespace
 {
@@ -34,24 +35,17 @@ std::wstring UserSid()
     return pszSid.Get();
 }
 
+// The administrators, SYSTEM, and the service that owns the system's own
+// files (NT SERVICE\TrustedInstaller).
 bool IsAdministratorsOrSystem(PSID pSid)
 {
-    return pSid && (::IsWellKnownSid(pSid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(pSid, WinLocalSystemSid));
-}
-
-// Turns the privilege on in this process's token; false when the token does
-// not hold it.
-bool EnablePrivilege(const wchar_t* pszPrivilege)
-{
-    CHandle hToken;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, hToken.Put()))
-        return false;
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    return ::LookupPrivilegeValueW(nullptr, pszPrivilege, &privileges.Privileges[0].Luid) &&
-           ::AdjustTokenPrivileges(hToken.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
-           ::GetLastError() == ERROR_SUCCESS;
+    static const CLocalMemory<PSID> pTrustedInstaller = [] {
+        CLocalMemory<PSID> pParsed;
+        ::ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", pParsed.Put());
+        return pParsed;
+    }();
+    return pSid && (::IsWellKnownSid(pSid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(pSid, WinLocalSystemSid) ||
+                    (pTrustedInstaller.IsValid() && ::EqualSid(pSid, pTrustedInstaller.Get())));
 }
 }
 
@@ -70,10 +64,30 @@ CLocalMemory<PSECURITY_DESCRIPTOR> MakeAdministratorsOnlySecurity(bool bUserRead
     return pSecurity;
 }
 
-bool EnableOwnershipPrivileges()
+COwnershipPrivileges::COwnershipPrivileges()
 {
-    static const bool bEnabled = EnablePrivilege(SE_TAKE_OWNERSHIP_NAME) && EnablePrivilege(SE_RESTORE_NAME);
-    return bEnabled;
+    struct
+    {
+        TOKEN_PRIVILEGES privileges;
+        LUID_AND_ATTRIBUTES second;
+    } wanted = {};
+    wanted.privileges.PrivilegeCount = 2;
+    wanted.privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    wanted.second.Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD cbPrevious = sizeof(m_previous);
+    // Without them the hand-over gets what the file's own list grants.
+    m_bChanged = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, m_hToken.Put()) &&
+                 ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.privileges.Privileges[0].Luid) &&
+                 ::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted.second.Luid) &&
+                 ::AdjustTokenPrivileges(m_hToken.Get(), FALSE, &wanted.privileges, sizeof(m_previous),
+                                         &m_previous.privileges, &cbPrevious);
+}
+
+COwnershipPrivileges::~COwnershipPrivileges()
+{
+    // Only those that this turned on are turned off again.
+    if (m_bChanged)
+        ::AdjustTokenPrivileges(m_hToken.Get(), FALSE, &m_previous.privileges, 0, nullptr, nullptr);
 }
 
 DWORD GiveToAdministrators(HANDLE h)
@@ -90,32 +104,47 @@ DWORD GiveToAdministrators(HANDLE h)
         pOwner, nullptr, pDacl, nullptr);
 }
 
-bool IsAdministratorsOnly(HANDLE h)
+namespace
+{
+// Whether the owner of what h is open on is the administrators' and no entry
+// of its access list that applies to it lets anyone else do any of changing;
+// with bProtected its list must also inherit nothing.
+bool OwnedAndChangedByAdministratorsOnly(HANDLE h, ACCESS_MASK changing, bool bProtected)
 {
     PSID pOwner = nullptr;
     PACL pDacl = nullptr;
     CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
-    if (::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, nullptr,
-                          &pDacl, nullptr, pSecurity.Put()) != ERROR_SUCCESS ||
+    if (g_pfnGetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
+                             nullptr, &pDacl, nullptr, pSecurity.Put()) != ERROR_SUCCESS ||
         !::GetSecurityDescriptorControl(pSecurity.Get(), &control, &dwRevision) || !IsAdministratorsOrSystem(pOwner) ||
-        (control & SE_DACL_PROTECTED) == 0 || pDacl == nullptr)
+        (bProtected && (control & SE_DACL_PROTECTED) == 0) || pDacl == nullptr)
         return false;
+    // Generic rights stand for all the specific ones they grant.
+    changing |= GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
     for (DWORD i = 0; i < pDacl->AceCount; ++i)
     {
         void* pAce = nullptr;
         if (!::GetAce(pDacl, i, &pAce))
             return false;
         const auto* pHeader = static_cast<const ACE_HEADER*>(pAce);
-        if (pHeader->AceType == ACCESS_DENIED_ACE_TYPE)
+        if (pHeader->AceType == ACCESS_DENIED_ACE_TYPE || (pHeader->AceFlags & INHERIT_ONLY_ACE) != 0)
             continue;
         if (pHeader->AceType != ACCESS_ALLOWED_ACE_TYPE)
             return false; // a kind of entry this check does not read
         const auto* pAllowed = static_cast<const ACCESS_ALLOWED_ACE*>(pAce);
-        if ((pAllowed->Mask & kChangingRights) != 0 &&
+        if ((pAllowed->Mask & changing) != 0 &&
             !IsAdministratorsOrSystem(const_cast<PSID>(static_cast<const void*>(&pAllowed->SidStart))))
             return false;
     }
     return true;
+}
+}
+
+bool IsAdministratorsOnly(HANDLE h) { return OwnedAndChangedByAdministratorsOnly(h, kChangingRights, true); }
+
+bool OnlyAdministratorsCan(HANDLE h, ACCESS_MASK changing)
+{
+    return OwnedAndChangedByAdministratorsOnly(h, changing, false);
 }

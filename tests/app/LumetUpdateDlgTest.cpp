@@ -66,9 +66,9 @@ bool g_bCloseAtHandOver = false;
 
 // In the order of UpdateSteps.
 const UpdateSteps kRecordingSteps = {
-    [](const std::wstring& strPackage, CWorkFolder&, std::wstring& strCopy) {
-        Record(L"PreparePackage(" + strPackage + L")");
-        strCopy = L"C:\\Run\\new.msi";
+    [](const std::wstring& strPackage, const std::wstring& strInstalled, CWorkFolder&, PreparedPackage& prepared) {
+        Record(L"PreparePackage(" + strPackage + L"," + strInstalled + L")");
+        prepared.copy.strPath = L"C:\\Run\\new.msi";
         return DWORD{ERROR_SUCCESS};
     },
     [] {
@@ -203,7 +203,7 @@ TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
     Run();
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(g_strLog,
-              L"|SetMarquee(1,1000)|PreparePackage(C:\\Temp\\new.msi)|GetProductCode|GetInstallLocation"
+              L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{CODE})"
               L"|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
               L"|UninstallProduct(MsiExec.exe /I{CODE},{CODE})|InstallPackage(C:\\Run\\new.msi,D:\\Apps\\Vimo\\)"
               L"|SetMarquee(0,0)|SetPos(0,0)|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");

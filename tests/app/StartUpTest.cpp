@@ -17,8 +17,8 @@ namespace
 std::wstring g_strSeen;
 
 const UpdateSteps kQuietSteps = {
-    [](const std::wstring& strPackage, CWorkFolder&, std::wstring& strCopy) {
-        strCopy = strPackage;
+    [](const std::wstring& strPackage, const std::wstring&, CWorkFolder&, PreparedPackage& prepared) {
+        prepared.copy.strPath = strPackage;
         return DWORD{ERROR_SUCCESS};
     },
     [] { return std::wstring(); },

@@ -8,10 +8,13 @@
 #include <exdisp.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <winver.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
+#include <utility>
 
 namespace
 {
@@ -94,10 +97,14 @@ std::string RunLog()
     return ReadBytes(LogFolder() + L"\\" + logs[0]);
 }
 
-// The log of an unsigned updater's run that launched the application at strExe.
-std::string LogOfLaunch(const std::string& strExe)
+const char kUnsigned[] = "No publisher checked: this updater is not signed.\r\n";
+const char kNothingToCompare[] = "Release not compared: no installed release that the Windows Installer knows\r\n";
+
+// The log of an unsigned updater's run that launched the application at
+// strExe, with a release installed before or none.
+std::string LogOfLaunch(const std::string& strExe, bool bInstalledBefore = true)
 {
-    return "No publisher checked: this updater is not signed.\r\nRun Lumet\r\n" + strExe;
+    return kUnsigned + std::string(bInstalledBefore ? "" : kNothingToCompare) + "Run Lumet\r\n" + strExe;
 }
 
 std::wstring TempFolder()
@@ -191,25 +198,29 @@ TEST(EndToEnd, TypicalUpdate)
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kNew, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kMakerKey, L"ProductCode"), kNew);
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
-    // Started in its own folder, without the caller's variables, by the
-    // desktop's shell where it answers (else by the updater, which may have
-    // ended before the application looked for its parent).
-    ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
-    const std::vector<FakeRun> runs = FakeRuns();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
-    EXPECT_EQ(runs[0].folder, "C:\\Apps\\Vimo\\VimoLumet");
+    // Started by the desktop's shell, in its own folder, without the caller's
+    // variables; where the shell never answers, not at all.
+    const std::string strStarted = LogOfLaunch("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
     if (bShell)
     {
+        ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
+        const std::vector<FakeRun> runs = FakeRuns();
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
+        EXPECT_EQ(runs[0].folder, "C:\\Apps\\Vimo\\VimoLumet");
         EXPECT_EQ(runs[0].parent, "explorer.exe");
+        EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
+        EXPECT_EQ(RunLog(), strStarted);
     }
-    EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
+    else
+    {
+        EXPECT_EQ(RunLog(), strStarted + "\r\nApplication not started: the desktop shell does not answer\r\n");
+    }
 
     EXPECT_TRUE(IsFolder(DataFolder()));
     EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
     EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
-    EXPECT_EQ(RunLog(), LogOfLaunch("C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"));
     // Ten installer runs (eight listed releases, the installed one, the new
     // one), ten logs, though some started within one second.
     EXPECT_EQ(FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size(), 10u);
@@ -255,6 +266,13 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSaysOrRefusesBeforeAnythingIs
     Copy(FakeAppPath(), L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe");
     MakeFolders(L"C:\\Temp\\folder.msi");
 
+    // A signed updater's publisher's authority is trusted as on the machines
+    // it is deployed to; the forged one only in the user's own store.
+    if (c.updater)
+    {
+        TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
+        TrustRoot(HKEY_CURRENT_USER, Fixture(L"forged-ca.der"));
+    }
     const DWORD dwExit = c.updater ? RunUpdater(c.arguments, Fixture(c.updater)) : RunUpdater(c.arguments);
     EXPECT_EQ(dwExit, c.dwExitCode);
     EXPECT_EQ(RunLog(), c.log);
@@ -272,7 +290,9 @@ const char kLaunchOfAppsVimo[] = "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
 const wchar_t kNewInAppsVimo[] = L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
 const wchar_t kNewInDefault[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
 const wchar_t kTempNew[] = L"C:\\Temp\\new.msi";
-const std::string kSignedRunLog = std::string("Run Lumet\r\n") + kLaunchOfAppsVimo;
+// Nothing here answers for revocation: the test certificates name no server.
+const std::string kSignedRunLog =
+    std::string("Revocation not checked: C:\\Temp\\new.msi\r\nRun Lumet\r\n") + kLaunchOfAppsVimo;
 
 std::string Refused(const char* pszReason, const char* pszPackage)
 {
@@ -283,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndRun,
     ::testing::Values(
         RunCase{"NothingInstalled", false, nullptr, L"new.msi", kTempNew, kTempNew, kNewInDefault, 0,
-                LogOfLaunch(kDefaultExe)},
+                LogOfLaunch(kDefaultExe, false)},
         RunCase{"PackagePathWithBlanks", true, nullptr, L"new.msi", L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
                 L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
         RunCase{"InstallLocationWithAQuote", true, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\", L"new.msi", kTempNew,
@@ -291,9 +311,9 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"new.msi", kTempNew, kTempNew,
                 kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
         RunCase{"InstallFails", true, L"D:\\Apps\\Vimo\\", L"new.msi", kTempNew, kTempNew, nullptr, 1603,
-                LogOfLaunch("D:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe")},
+                std::string(kUnsigned) + "Application not started: the install failed\r\n"},
         RunCase{"InstallAsksForARestart", false, nullptr, L"reboot.msi", kTempNew, kTempNew, kNewInDefault, 3010,
-                LogOfLaunch(kDefaultExe)},
+                LogOfLaunch(kDefaultExe, false)},
         // Refused: nothing is removed or run.
         RunCase{"NoArgument", true, nullptr, nullptr, nullptr, L"", nullptr, 1639, Refused("no package given", "")},
         RunCase{"PathNamesNothing", true, nullptr, nullptr, nullptr, L"C:\\Temp\\gone.msi", nullptr, 2,
@@ -306,6 +326,10 @@ INSTANTIATE_TEST_SUITE_P(
                 Refused("not a valid Windows Installer package", "C:\\Temp\\new.msi")},
         RunCase{"CabinetOutside", true, nullptr, L"external.msi", kTempNew, kTempNew, nullptr, 1612,
                 Refused("files outside the package", "C:\\Temp\\new.msi")},
+        RunCase{"OlderRelease", true, nullptr, L"old.msi", kTempNew, kTempNew, nullptr, 1638,
+                Refused("older than the installed release", "C:\\Temp\\new.msi")},
+        RunCase{"AnotherProduct", true, nullptr, L"other.msi", kTempNew, kTempNew, nullptr, 1642,
+                Refused("another product than the installed one", "C:\\Temp\\new.msi")},
         // A signed updater takes packages of its own publisher only.
         RunCase{"SignedBySamePublisher", true, nullptr, L"check:publisher.msi", kTempNew, kTempNew, kNewInAppsVimo, 0,
                 kSignedRunLog, L"updater-publisher.exe"},
@@ -317,7 +341,16 @@ INSTANTIATE_TEST_SUITE_P(
                 Refused("signed by another publisher", "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
         RunCase{"TamperedInstallerProgram", true, nullptr, L"check:tampered.exe", L"C:\\Temp\\setup.exe",
                 L"C:\\Temp\\setup.exe", nullptr, 577, Refused("no valid signature", "C:\\Temp\\setup.exe"),
-                L"updater-publisher.exe"}),
+                L"updater-publisher.exe"},
+        RunCase{"BytesAddedToTheSignature", true, nullptr, L"check:appended.exe", L"C:\\Temp\\setup.exe",
+                L"C:\\Temp\\setup.exe", nullptr, 577, Refused("no valid signature", "C:\\Temp\\setup.exe"),
+                L"updater-publisher.exe"},
+        RunCase{"SignedByAForgedAuthority", true, nullptr, L"check:forged.msi", kTempNew, kTempNew, nullptr, 577,
+                Refused("no valid signature", "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
+        RunCase{"OlderReleaseOfThePublisher", true, nullptr, L"check:old.msi", kTempNew, kTempNew, nullptr, 1638,
+                Refused("older than the installed release", "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
+        RunCase{"AnotherProductOfThePublisher", true, nullptr, L"check:foreign.msi", kTempNew, kTempNew, nullptr, 1642,
+                Refused("another product than the installed one", "C:\\Temp\\new.msi"), L"updater-publisher.exe"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 // An installer program at a path with blanks runs from the checked copy in the
@@ -340,7 +373,8 @@ TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
     EXPECT_TRUE(runs[0].HasVariable("TEMP", copy.substr(0, copy.rfind("\\Package")) + "\\Temp"));
     EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
     EXPECT_FALSE(Installed(kNew));
-    EXPECT_EQ(RunLog(), LogOfLaunch(kDefaultExe));
+    EXPECT_EQ(RunLog(),
+              kUnsigned + std::string("Release not compared: an installer program\r\nRun Lumet\r\n") + kDefaultExe);
 }
 
 // Started from a folder the user can write, beside an MsiExec.exe planted
@@ -367,12 +401,11 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
         Copy(FakeAppPath(), strPlanted);
     ASSERT_NE(RunAndWait(L"C:\\Downloads\\LumetUpdate.exe C:\\Temp\\new.msi", 300000), kNotEnded);
 
-    // The installed copy is not really removed: its application starts last.
-    ASSERT_TRUE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started").has_value());
+    // The installed copy is not really removed: its application may start
+    // last, by the desktop's shell.
     std::vector<FakeRun> runs = FakeRuns();
-    ASSERT_EQ(runs.size(), 11u); // eight listed releases, the installed one, the new one, the application
-    EXPECT_EQ(runs.back().run, "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe");
-    runs.pop_back();
+    std::erase_if(runs, [](const FakeRun& run) { return run.run == "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"; });
+    ASSERT_EQ(runs.size(), 10u); // eight listed releases, the installed one, the new one
     for (const FakeRun& run : runs)
     {
         EXPECT_EQ(run.run, Utf8(strSystem));
@@ -411,27 +444,43 @@ TEST(EndToEnd, PackageReplacedDuringTheRemovalIsNotInstalled)
 }
 
 // Where the installer's logs cannot go safely to %TEMP%\VimoLog (a link
-// there, or a temporary folder too long for the system to report), they go
-// to the run's own folder, the log says so, and the update runs to its end;
-// nothing is written, changed or deleted where the link points.
-class EndToEndInstallerLogs : public ::testing::TestWithParam<bool>
+// there, a temporary folder too long for the system to report, or one
+// outside the user's profile, which may be any folder at all), they go to the
+// run's own folder, the log says so, and the update runs to its end; nothing
+// is written, changed or deleted where the link points.
+enum class ETempPlace
+{
+    LinkInPlaceOfTheLogFolder,
+    TempFolderTooLong,
+    TempFolderOutsideTheProfile,
+};
+
+class EndToEndInstallerLogs : public ::testing::TestWithParam<ETempPlace>
 {};
 
 TEST_P(EndToEndInstallerLogs, GoToTheRunsOwnFolderWhereTheirsIsNotSafe)
 {
-    const bool bLink = GetParam();
     const std::wstring strVictim = L"C:\\Victim";
     WriteBytes(strVictim + L"\\precious.dat", "victim");
-    if (bLink)
-        ASSERT_TRUE(MakeFolderLink(TempFolder() + L"VimoLog", strVictim));
-    else
+    std::wstring strTemp;
+    switch (GetParam())
     {
-        const std::wstring strLong = L"C:\\Temp\\" + std::wstring(130, L't') + L"\\" + std::wstring(130, L'u');
-        MakeFolders(L"C:\\Temp");
-        for (const std::wstring& strLevel : {strLong.substr(0, strLong.rfind(L'\\')), strLong})
-            ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + strLevel).c_str(), nullptr));
-        ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", strLong.c_str()) &&
-                    ::SetEnvironmentVariableW(L"TMP", strLong.c_str()));
+    case ETempPlace::LinkInPlaceOfTheLogFolder:
+        ASSERT_TRUE(MakeFolderLink(TempFolder() + L"VimoLog", strVictim));
+        break;
+    case ETempPlace::TempFolderTooLong:
+        strTemp = ShellFolder(CSIDL_PROFILE) + L"\\Temp\\" + std::wstring(130, L't') + L"\\" + std::wstring(130, L'u');
+        break;
+    case ETempPlace::TempFolderOutsideTheProfile:
+        strTemp = strVictim;
+        break;
+    }
+    if (!strTemp.empty())
+    {
+        std::filesystem::create_directories(L"\\\\?\\" + strTemp);
+        ASSERT_TRUE(IsFolder(L"\\\\?\\" + strTemp));
+        ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", strTemp.c_str()) &&
+                    ::SetEnvironmentVariableW(L"TMP", strTemp.c_str()));
     }
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
@@ -440,18 +489,24 @@ TEST_P(EndToEndInstallerLogs, GoToTheRunsOwnFolderWhereTheirsIsNotSafe)
     const size_t nFolder = log.find("Installer logs in ") + 18;
     const std::string folder = log.substr(nFolder, log.find("\r\n", nFolder) - nFolder);
     EXPECT_TRUE(InRunFolder(folder) && folder.ends_with("\\VimoLog")) << log;
-    EXPECT_EQ(log, "No publisher checked: this updater is not signed.\r\nInstaller logs in " + folder +
-                       "\r\nRun Lumet\r\n" + kDefaultExe);
+    EXPECT_EQ(log, kUnsigned + std::string(kNothingToCompare) + "Installer logs in " + folder + "\r\nRun Lumet\r\n" +
+                       kDefaultExe);
     // The run's own folder stays, with the logs.
     EXPECT_EQ(FilesIn(std::wstring(folder.begin(), folder.end()) + L"\\VimoLumet*.log").size(), 9u);
     EXPECT_EQ(FilesIn(strVictim + L"\\*"), std::vector<std::wstring>{L"precious.dat"});
     EXPECT_EQ(ReadBytes(strVictim + L"\\precious.dat"), "victim");
 }
 
-INSTANTIATE_TEST_SUITE_P(Places, EndToEndInstallerLogs, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "LinkInPlaceOfTheLogFolder" : "TempFolderTooLong");
-                         });
+std::string NameOfPlace(const ::testing::TestParamInfo<ETempPlace>& info)
+{
+    const char* const names[] = {"LinkInPlaceOfTheLogFolder", "TempFolderTooLong", "TempFolderOutsideTheProfile"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, EndToEndInstallerLogs,
+                         ::testing::Values(ETempPlace::LinkInPlaceOfTheLogFolder, ETempPlace::TempFolderTooLong,
+                                           ETempPlace::TempFolderOutsideTheProfile),
+                         &NameOfPlace);
 
 // Trees as deep as Wine can reach, where anyone may make them, in the data
 // folder and in the log folder: the update walks them without recursion, no
@@ -473,7 +528,9 @@ TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
     const std::string left = "Left in place: " + Utf8(strDeepest) + "\r\n";
     // Below the limit the tree stays, whole.
     EXPECT_TRUE(IsFolder(strDeepest + L"\\a"));
-    EXPECT_EQ(RunLog(), bDataFolder ? LogOfLaunch(kDefaultExe).insert(51, left) : left + LogOfLaunch(kDefaultExe));
+    EXPECT_EQ(RunLog(),
+              bDataFolder ? LogOfLaunch(kDefaultExe, false).insert(strlen(kUnsigned) + strlen(kNothingToCompare), left)
+                          : left + LogOfLaunch(kDefaultExe, false));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
@@ -532,6 +589,100 @@ TEST(ShippingExe, SaysWhatItIs)
         EXPECT_NE(manifest.find(pszPart), std::string::npos) << pszPart;
 }
 
+// Ends every process of this test's own throwaway prefix that runs the
+// program called pszName (a snapshot lists no process of any other prefix).
+void EndProcessesOfThisPrefix(const wchar_t* pszName)
+{
+    const CHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL b = ::Process32FirstW(hSnapshot.Get(), &entry); b; b = ::Process32NextW(hSnapshot.Get(), &entry))
+        if (_wcsicmp(entry.szExeFile, pszName) == 0)
+        {
+            const CHandle hProcess(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            EXPECT_TRUE(::TerminateProcess(hProcess.Get(), 1));
+            ::WaitForSingleObject(hProcess.Get(), 10000);
+        }
+}
+
+// Any process of the user can end the desktop's shell, or keep it from
+// answering: the application is then not started at all, and never by the
+// updater itself, with its rights.
+TEST(EndToEnd, ApplicationIsNotStartedWhenTheDesktopShellDoesNotAnswer)
+{
+    PrepareInstalledMachine();
+    // Ended once the updater's window is up: Wine then starts no new shell.
+    std::thread ender([] {
+        for (int i = 0; i < 3000 && !::FindWindowW(L"#32770", L"Vimo Lumet"); ++i)
+            ::Sleep(10);
+        EndProcessesOfThisPrefix(L"explorer.exe");
+    });
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
+    ender.join();
+    EXPECT_TRUE(Installed(kNew));
+    EXPECT_FALSE(WaitForFile(L"C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe.started", 3000).has_value());
+    EXPECT_TRUE(FakeRuns().empty());
+    EXPECT_EQ(RunLog(),
+              LogOfLaunch(kLaunchOfAppsVimo) + "\r\nApplication not started: the desktop shell does not answer\r\n");
+}
+
+// Starts the program with /block, which runs on until the test removes
+// C:\lumet-block.
+void StartBlocking(const std::wstring& strProgram)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::wstring strCommand = L"\"" + strProgram + L"\" /block";
+    ASSERT_TRUE(::CreateProcessW(strProgram.c_str(), strCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &si, &pi));
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+}
+
+// A program the user runs from the data folder cannot be deleted, but can be
+// moved: it goes to the run's own folder and is deleted at the restart, and
+// the update says a restart is needed. A hard link in the data folder to a
+// program running elsewhere names a file that would change hands wherever it
+// is: it stays, named, and the file keeps its owner.
+TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereStays)
+{
+    PrepareInstalledMachine();
+    WriteBytes(L"C:\\lumet-block", "");
+    const std::wstring strTool = DataFolder() + L"\\tool\\tool.exe", strElsewhere = L"C:\\Tools\\other.exe",
+                       strLinked = DataFolder() + L"\\linked.exe";
+    Copy(FakeAppPath(), strTool);
+    Copy(FakeAppPath(), strElsewhere);
+    ASSERT_TRUE(::CreateHardLinkW(strLinked.c_str(), strElsewhere.c_str(), nullptr));
+    for (const std::wstring& strProgram : {strTool, strElsewhere})
+        StartBlocking(strProgram);
+    const auto blocked = [] {
+        const std::string lines = ReadBytes(L"C:\\lumet-blocked");
+        return std::count(lines.begin(), lines.end(), '\n');
+    };
+    for (int i = 0; i < 500 && blocked() < 2; ++i)
+        ::Sleep(20);
+    const std::string modeBefore = UnixMode(strElsewhere);
+    ASSERT_FALSE(modeBefore.empty());
+    const size_t nPendingBefore = PendingDeletions().size();
+
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 3010u);
+
+    EXPECT_TRUE(Installed(kNew));
+    EXPECT_FALSE(Exists(strTool));
+    std::vector<std::wstring> added = PendingDeletions();
+    added.erase(added.begin(), added.begin() + static_cast<ptrdiff_t>(nPendingBefore));
+    // The program, then the run's own folder that holds it.
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_TRUE(InRunFolder(Utf8(added[0])) && added[0] == added[1] + L"\\1") << Utf8(added[0]);
+    EXPECT_TRUE(Exists(added[0]));
+    EXPECT_TRUE(Exists(strLinked) && Exists(strElsewhere));
+    EXPECT_EQ(UnixMode(strElsewhere), modeBefore);
+    EXPECT_EQ(RunLog(),
+              LogOfLaunch(kLaunchOfAppsVimo).insert(strlen(kUnsigned), "Left in place: " + Utf8(strLinked) + "\r\n"));
+    ::DeleteFileW(L"C:\\lumet-block");
+}
+
 // HKEY_CURRENT_USER\strKey made a registry link to strTarget, a full
 // registry path.
 void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
@@ -552,6 +703,8 @@ void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
 TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
 {
     const std::wstring strVictim = L"SOFTWARE\\LumetVictim";
+    // The first run installs the new release, which the second then finds.
+    std::string strCompared = kNothingToCompare;
     for (const std::wstring strLink : {L"Software\\Vimo\\Lumet", L"Software\\Vimo"})
     {
         ASSERT_EQ(
@@ -574,8 +727,8 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), strLink.ends_with(L"Vimo")) << Utf8(strLink);
         EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
         EXPECT_TRUE(PendingDeletions().empty());
-        EXPECT_EQ(RunLog(), "No publisher checked: this updater is not signed.\r\nLeft in place: " +
-                                Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
+        EXPECT_EQ(RunLog(), kUnsigned + std::exchange(strCompared, "") + "Left in place: " + Utf8(DataFolder()) +
+                                "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
     }
 }
 }

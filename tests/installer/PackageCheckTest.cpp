@@ -32,18 +32,20 @@ CHandle OpenStaging(const std::wstring& strPath)
                                  nullptr));
 }
 
-CSignerName SignerOf(const std::wstring& strPath)
+Signer SignerOf(const std::wstring& strPath)
 {
     CHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    CSignerName signer;
-    EXPECT_EQ(VerifyFileSignature(strPath, h.Get(), signer), 0u) << Utf8(strPath);
+    Signer signer;
+    ERevocation revocation = ERevocation::Checked;
+    EXPECT_EQ(VerifyFileSignature(strPath, h.Get(), signer, revocation), 0u) << Utf8(strPath);
     return signer;
 }
 
-std::string Hex(const CSignerName& signer)
+template <typename Bytes>
+std::string Hex(const Bytes& bytes)
 {
     std::string text;
-    for (const BYTE b : signer)
+    for (const BYTE b : bytes)
         text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
     return text;
 }
@@ -171,17 +173,20 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
                             ? ::CreateFileW(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, 0, nullptr)
                             : nullptr);
-        std::wstring strCopy = L"untouched";
-        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), staging.Path(), strCopy), c.dwExpected);
+        CopiedFile copy{L"untouched"};
+        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), staging.Path(), copy), c.dwExpected);
         if (c.dwExpected == ERROR_SUCCESS)
         {
-            EXPECT_EQ(strCopy, staging / L"Vimo Lumet 4.0.msi");
-            EXPECT_TRUE(ReadBytes(strCopy) == bytes);
+            EXPECT_EQ(copy.strPath, staging / L"Vimo Lumet 4.0.msi");
+            EXPECT_TRUE(ReadBytes(copy.strPath) == bytes);
+            EXPECT_EQ(
+                Hex(copy.digest),
+                "3c54fde5f6182f610e8a6d0dbcf58a900fc7fd17ec3178d8e30d709dcbc434b5"); // the digest of the bytes written
             EXPECT_EQ(g_vecCreatedSharing, std::vector<ULONG>{0});
         }
         else
         {
-            EXPECT_EQ(strCopy, L"untouched");
+            EXPECT_EQ(copy.strPath, L"untouched");
             EXPECT_EQ(Exists(staging / L"Vimo Lumet 4.0.msi"), c.bNameTaken);
             if (c.bNameTaken)
             {
@@ -214,29 +219,45 @@ TEST(PackageCheckTest, InstallerPackagesMustBeWholeAndHoldAllTheirFiles)
         EXPECT_EQ(CheckInstallerPackageWithin(Fixture(c.pszPackage)), c.dwExpected) << Utf8(c.pszPackage);
 }
 
-TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisher)
+// The publisher's authority is among the machine's trusted roots, as on a
+// machine the updater is deployed to, and so is another authority, which
+// issued a certificate of the publisher's exact name to someone else: its
+// issuer tells it apart. An authority of the user's own making, trusted in
+// the user's own store, makes no chain the machine trusts.
+TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTheMachineTrusts)
 {
-    const CSignerName publisher = SignerOf(Fixture(L"publisher.exe"));
-    ASSERT_FALSE(publisher.empty());
-    EXPECT_EQ(publisher, SignerOf(Fixture(L"publisher.msi")));
+    // Before the first chain is built: the system reads its stores once.
+    TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
+    TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"other-ca.der"));
+    TrustRoot(HKEY_CURRENT_USER, Fixture(L"forged-ca.der"));
+    const Signer publisher = SignerOf(Fixture(L"publisher.exe"));
+    ASSERT_FALSE(publisher.IsEmpty());
     const struct
     {
         const wchar_t* pszPackage;
         bool bSignedUpdater;
         DWORD dwExpected;
     } cases[] = {
-        // The end-to-end tests take the publisher's, a renewed certificate's,
-        // another publisher's and unsigned packages through a signed updater.
         {L"publisher.exe", true, ERROR_SUCCESS},
+        {L"publisher.msi", true, ERROR_SUCCESS},
         {L"renewed.exe", true, ERROR_SUCCESS},
         {L"near.msi", true, ERROR_INSTALL_PACKAGE_REJECTED}, // the same name, another organisation
         {L"other.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
+        {L"impostor.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
         {L"app.exe", true, kErrorInvalidImageHash},
+        {L"tampered.exe", true, kErrorInvalidImageHash},
+        {L"appended.exe", true, kErrorInvalidImageHash},
+        {L"forged.exe", true, kErrorInvalidImageHash},
+        {L"forged.msi", true, kErrorInvalidImageHash},
         {L"new.msi", false, ERROR_SUCCESS},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : CSignerName()), c.dwExpected)
+    {
+        ERevocation revocation = ERevocation::Checked;
+        EXPECT_EQ(CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : Signer(), revocation),
+                  c.dwExpected)
             << Utf8(c.pszPackage) << (c.bSignedUpdater ? " for a signed updater" : " for an unsigned updater");
+    }
 }
 
 // A user starts the updater from a folder of theirs, then renames the running
@@ -245,8 +266,9 @@ TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisher)
 // be trusted at all.
 TEST(OwnSignerTest, IsReadFromTheRunningImageNotFromWhatHasItsNameNow)
 {
-    const std::string publisher = "0 " + Hex(SignerOf(Fixture(L"publisher.exe")));
-    ASSERT_NE(Hex(SignerOf(Fixture(L"other.exe"))), Hex(SignerOf(Fixture(L"publisher.exe"))));
+    TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
+    const std::string publisher = "0 " + Hex(SignerOf(Fixture(L"publisher.exe")).subject);
+    ASSERT_NE(Hex(SignerOf(Fixture(L"other.exe")).subject), Hex(SignerOf(Fixture(L"publisher.exe")).subject));
     ScratchFolder folder(L"own");
     const std::wstring strExe = folder / L"LumetUpdate.exe";
     const auto Place = [&](const wchar_t* pszFixture) {

@@ -2,9 +2,8 @@
 # Builds the packages and programs of the package-check tests from the
 # end-to-end packages (make-packages.sh) and the stand-in application: Windows
 # Installer packages that keep files outside, cut short or are no packages at
-# all, and packages and programs signed with throwaway certificates (a
-# publisher, its renewed certificate with the same subject, another
-# publisher, one whose subject differs in one attribute).
+# all, and packages and programs signed with a throwaway hierarchy of
+# certificates (sign.sh).
 # The updater itself, signed by the publisher, for the end-to-end tests.
 # Usage: make-check-packages.sh OUT_DIR E2E_PACKAGES_DIR FAKE_APP_EXE SIGNER_EXE UPDATER_EXE
 set -eu
@@ -42,17 +41,48 @@ head -c $((size - 511)) "$out/new.msi" > "$out/short.msi"
 echo "no package" > "$out/text.msi"
 cp "$app" "$out/program.msi"
 
-sh "$sign" cert "$out/certs/publisher" "/CN=Vimo Test Publisher/O=Vimo/C=DE"
-sh "$sign" cert "$out/certs/renewed" "/CN=Vimo Test Publisher/O=Vimo/C=DE"
-sh "$sign" cert "$out/certs/other" "/CN=Other Publisher/O=Other/C=DE"
-sh "$sign" cert "$out/certs/near" "/CN=Vimo Test Publisher/O=Vimo Other/C=DE"
-for cert in publisher renewed other near; do
+# A publisher's certification authority issuing the publisher's
+# certificate, its renewal (a new key, the same subject), another publisher's,
+# and one whose subject differs in one attribute; a forged authority of the
+# user's own making issuing a certificate with the publisher's exact subject; and
+# another authority that issues another party a certificate of that subject.
+sh "$sign" ca "$out/certs/ca" "/CN=Vimo Test Publisher CA/O=Vimo/C=DE"
+sh "$sign" ca "$out/certs/forged-ca" "/CN=Vimo Test Root/O=Vimo/C=DE"
+sh "$sign" ca "$out/certs/other-ca" "/CN=Other Code Signing CA/O=Other Trust/C=US"
+sh "$sign" cert "$out/certs/publisher" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/ca"
+sh "$sign" cert "$out/certs/renewed" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/ca"
+sh "$sign" cert "$out/certs/other" "/CN=Other Publisher/O=Other/C=DE" "$out/certs/ca"
+sh "$sign" cert "$out/certs/near" "/CN=Vimo Test Publisher/O=Vimo Other/C=DE" "$out/certs/ca"
+sh "$sign" cert "$out/certs/forged" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/forged-ca"
+sh "$sign" cert "$out/certs/impostor" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/other-ca"
+for ca in ca forged-ca other-ca; do cp "$out/certs/$ca/cert.der" "$out/$ca.der"; done
+for cert in publisher renewed other near forged impostor; do
     sh "$sign" sign "$out/certs/$cert" "$out/new.msi" "$out/$cert.msi"
     sh "$sign" sign "$out/certs/$cert" "$out/app.exe" "$out/$cert.exe"
 done
 sh "$sign" sign "$out/certs/publisher" "$signer" "$out/signer-publisher.exe"
 sh "$sign" sign "$out/certs/other" "$signer" "$out/signer-other.exe"
 sh "$sign" sign "$out/certs/publisher" "$updater" "$out/updater-publisher.exe"
+# Releases of the publisher that are not the next one: an older release of
+# the product, and another product.
+sh "$sign" sign "$out/certs/publisher" "$packages/old.msi" "$out/old.msi"
+sh "$sign" sign "$out/certs/publisher" "$packages/other.msi" "$out/foreign.msi"
+
+# The signed program with 8 bytes added inside its certificate table (the
+# entry's length and the table's size grown with them): the signature still
+# verifies, since its digest skips the table.
+python3 - "$out/publisher.exe" "$out/appended.exe" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+pe = struct.unpack_from('<I', data, 0x3C)[0]
+optional = pe + 24
+directories = optional + (112 if struct.unpack_from('<H', data, optional)[0] == 0x20B else 96)
+offset, size = struct.unpack_from('<II', data, directories + 4 * 8)
+assert offset + size == len(data)
+struct.pack_into('<I', data, directories + 4 * 8 + 4, size + 8)
+struct.pack_into('<I', data, offset, struct.unpack_from('<I', data, offset)[0] + 8)
+open(sys.argv[2], 'wb').write(bytes(data) + b'unsigned')
+PY
 
 # One byte of the signed program's code changed.
 cp "$out/publisher.exe" "$out/tampered.exe"

@@ -4,6 +4,9 @@
 // folders it ran from: a record of lines "run:", "command:", "folder:",
 // "parent:" (the program that started it) and "environment:" (its variables,
 // separated by '|'), then an empty line. With "/crash" it crashes instead.
+// With "/block" it records nothing and, while C:\lumet-block exists, runs
+// on, after adding its path to C:\lumet-blocked: a program in use, or an
+// install held in a custom action until a test lets it go.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -47,6 +50,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return 1;
     if (std::wcsstr(::GetCommandLineW(), L" /crash"))
         ::RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    if (std::wcsstr(::GetCommandLineW(), L" /block"))
+    {
+        if (::GetFileAttributesW(L"C:\\lumet-block") == INVALID_FILE_ATTRIBUTES)
+            return 0;
+        const std::string line = Utf8(std::wstring(szPath, n)) + "\n";
+        HANDLE hBlocked = ::CreateFileW(L"C:\\lumet-blocked", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_ALWAYS, 0, nullptr);
+        DWORD cbBlocked = 0;
+        ::WriteFile(hBlocked, line.data(), static_cast<DWORD>(line.size()), &cbBlocked, nullptr);
+        ::CloseHandle(hBlocked);
+        while (::GetFileAttributesW(L"C:\\lumet-block") != INVALID_FILE_ATTRIBUTES)
+            ::Sleep(100);
+        return 0;
+    }
 
     wchar_t szFolder[32768] = {};
     ::GetCurrentDirectoryW(32768, szFolder);

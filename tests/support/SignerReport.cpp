@@ -12,13 +12,14 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszArguments, int)
 {
-    CSignerName signer;
+    Signer signer;
     DWORD dwResult = 0;
     if (std::wcsncmp(pszArguments, L"/verify ", 8) == 0)
     {
         const std::wstring strPath = pszArguments + 8;
         HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        dwResult = VerifyFileSignature(strPath, h, signer);
+        ERevocation revocation = ERevocation::NotChecked;
+        dwResult = VerifyFileSignature(strPath, h, signer, revocation);
         if (h != INVALID_HANDLE_VALUE)
             ::CloseHandle(h);
     }
@@ -28,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszArguments, int)
     }
 
     std::string report = std::to_string(dwResult) + " ";
-    for (const BYTE b : signer)
+    for (const BYTE b : signer.subject)
     {
         char sz[3];
         std::snprintf(sz, sizeof(sz), "%02x", b);

@@ -7,9 +7,11 @@
 #include "win/Text.h"
 
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -182,6 +184,26 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     return false;
 }
 
+std::string UnixMode(const std::wstring& strPath)
+{
+    const std::wstring strOut = strPath + L".mode";
+    const std::string path = UnixPathOf(strPath), out = UnixPathOf(strOut);
+    ::DeleteFileW(strOut.c_str());
+    HANDLE h = nullptr;
+    if (path.empty() || out.empty() ||
+        !StartProcess(L"Z:\\bin\\sh -c \"stat -c %a '" + Wide(path) + L"' > '" + Wide(out) + L".part' && mv '" +
+                          Wide(out) + L".part' '" + Wide(out) + L"'\"",
+                      h))
+        return std::string();
+    if (h)
+        ::CloseHandle(h);
+    std::string mode = WaitForFile(strOut, 10000).value_or("");
+    ::DeleteFileW(strOut.c_str());
+    while (!mode.empty() && (mode.back() == '\n' || mode.back() == '\r'))
+        mode.pop_back();
+    return mode;
+}
+
 size_t MakeDeepTree(const std::wstring& strBase, size_t nLevels)
 {
     MakeFolders(strBase);
@@ -272,6 +294,35 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
         ADD_FAILURE() << "did not end in time: " << Utf8(strCommandLine);
     ::CloseHandle(h);
     return dwExit;
+}
+
+void TrustRoot(HKEY hRoot, const std::wstring& strDerPath)
+{
+    const std::string der = ReadBytes(strDerPath);
+    ASSERT_FALSE(der.empty()) << Utf8(strDerPath);
+    HCRYPTPROV hProvider = 0;
+    HCRYPTHASH hHash = 0;
+    BYTE thumbprint[20] = {};
+    DWORD cb = sizeof(thumbprint);
+    ASSERT_TRUE(::CryptAcquireContextW(&hProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+                ::CryptCreateHash(hProvider, CALG_SHA1, 0, 0, &hHash) &&
+                ::CryptHashData(hHash, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()), 0) &&
+                ::CryptGetHashParam(hHash, HP_HASHVAL, thumbprint, &cb, 0));
+    ::CryptDestroyHash(hHash);
+    ::CryptReleaseContext(hProvider, 0);
+    std::wstring strKey = hRoot == HKEY_LOCAL_MACHINE
+                              ? L"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\"
+                              : L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+    for (const BYTE b : thumbprint)
+        strKey += L"0123456789ABCDEF"[b >> 4], strKey += L"0123456789ABCDEF"[b & 15];
+    // The encoded certificate's property (0x20), a reserved 1, its length, its bytes.
+    std::string blob(12, '\0');
+    const DWORD header[3] = {0x20, 1, static_cast<DWORD>(der.size())};
+    std::memcpy(blob.data(), header, sizeof(header));
+    blob += der;
+    ASSERT_EQ(
+        ::RegSetKeyValueW(hRoot, strKey.c_str(), L"Blob", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())),
+        ERROR_SUCCESS);
 }
 
 std::vector<std::wstring> PendingDeletions()

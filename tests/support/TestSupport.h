@@ -94,6 +94,11 @@ std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
 
+// The Unix permission bits of a file (Wine only), as stat prints them
+// ("755"): where Wine keeps what an owner or access list set; empty when they
+// cannot be read.
+std::string UnixMode(const std::wstring& strPath);
+
 // Makes nLevels nested folders "a" below strBase, or as many as Wine can
 // reach there (it works through host paths, which stop at 4,096 bytes), with
 // a file at the bottom; returns how many it made.
@@ -120,6 +125,11 @@ std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTime
 // Runs a command line and waits for it; returns its exit code, or -1 with a
 // test failure that says why when it could not be started or did not end.
 DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);
+
+// Puts the certificate in the DER file among the trusted roots of the machine
+// (HKEY_LOCAL_MACHINE) or of the user (HKEY_CURRENT_USER), through the
+// registry as the system keeps them.
+void TrustRoot(HKEY hRoot, const std::wstring& strDerPath);
 
 // The paths waiting in the platform's list of deletions at the next restart,
 // in the order they were recorded.

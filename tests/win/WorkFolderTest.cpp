@@ -24,25 +24,24 @@ struct Made
 std::vector<Made> g_vecMade;
 PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
 NTSTATUS NTAPI RecordMade(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, PIO_STATUS_BLOCK pIo,
-                          PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition,
-                          ULONG ulOptions, PVOID pEa, ULONG cbEa)
+                          PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition, ULONG ulOptions,
+                          PVOID pEa, ULONG cbEa)
 {
     CLocalMemory<LPWSTR> pszSddl;
     if (ulDisposition != FILE_OPEN)
     {
         const UNICODE_STRING& name = *pAttributes->ObjectName;
         if (pAttributes->SecurityDescriptor)
-            ::ConvertSecurityDescriptorToStringSecurityDescriptorW(pAttributes->SecurityDescriptor, SDDL_REVISION_1,
-                                                                   OWNER_SECURITY_INFORMATION |
-                                                                       DACL_SECURITY_INFORMATION,
-                                                                   pszSddl.Put(), nullptr);
+            ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                pAttributes->SecurityDescriptor, SDDL_REVISION_1,
+                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pszSddl.Put(), nullptr);
         std::wstring strName(name.Buffer, name.Length / sizeof(wchar_t));
         if (strName.starts_with(L"LumetUpdate-"))
             strName = L"LumetUpdate-{GUID}";
         g_vecMade.push_back({strName, ulDisposition, pszSddl.IsValid() ? pszSddl.Get() : L""});
     }
-    return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition,
-                                 ulOptions, pEa, cbEa);
+    return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions,
+                                 pEa, cbEa);
 }
 
 // Made with FILE_CREATE, which fails on anything already there, under a
