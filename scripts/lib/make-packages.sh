@@ -5,8 +5,10 @@
 # release. Both of the latter carry the stand-in application as
 # VimoLumet\VimoLumet.exe below INSTALLDIR, record the product code in the
 # maker's installer key and their install folder in the uninstall entry. Also
-# the new release asking for a restart, another product's package, and the new
-# release with its cabinet outside the package, which cannot install.
+# the new release asking for a restart, failing, or held while it installs,
+# both releases as the Windows Installer caches them, another product's
+# package, an older release, and the new release with its cabinet outside the
+# package, which cannot install.
 # Usage: make-packages.sh OUT_DIR FAKE_APP_EXE PRODUCTS_XML
 set -eu
 
@@ -49,6 +51,24 @@ release old "{C0DE0004-5A7E-4C1D-9B2A-000000000004}" 2.0.0.0 OLDER_RELEASE.txt 4
 # then exits with 3010).
 cp "$out/new.msi" "$out/reboot.msi"
 msibuild "$out/reboot.msi" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('ScheduleReboot', 6650)"
+
+# The new release whose install fails (a custom action that returns an
+# error: msiexec ends with 1603 and rolls back), and one whose install is held
+# in a custom action (the stand-in application, installed with it, run with
+# /block) while C:\lumet-block exists.
+cp "$out/new.msi" "$out/fail.msi"
+msibuild "$out/fail.msi" -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('FailHere', 19, '', 'The install fails here')"
+msibuild "$out/fail.msi" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('FailHere', 4100)"
+cp "$out/new.msi" "$out/slow.msi"
+msibuild "$out/slow.msi" -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('HoldHere', 1042, 'F1', '/block')"
+msibuild "$out/slow.msi" -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('HoldHere', 4050)"
+
+# The installed and the new release as Windows caches them: without their
+# cabinets, which then cannot install.
+for release in installed new; do
+    cp "$out/$release.msi" "$out/$release-stripped.msi"
+    msibuild "$out/$release-stripped.msi" -q "DELETE FROM \`_Streams\` WHERE \`Name\`='app.cab'"
+done
 
 # Another product's package, which installs a program of its own at the
 # application's place: what a user might put where the new release was.

@@ -28,11 +28,32 @@ void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view r
 }
 }
 
-CLumetUpdateDlg::CLumetUpdateDlg(CUpdateRun& run) : CDialogBase(IDD_UPDATE_DIALOG), m_run(run)
+CLumetUpdateDlg::CLumetUpdateDlg() : CDialogBase(IDD_UPDATE_DIALOG)
 {
     // A shared icon from the program's own resources: never destroyed.
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
+
+INT_PTR CLumetUpdateDlg::Show(CUpdateRun& run)
+{
+    m_pRun = &run;
+    return DoModal();
+}
+
+// The events come from the run's worker threads. The hand-over and the end
+// are posted, to be handled in the window's turn; the bar is changed by
+// sending, so that it has stopped before the run goes on.
+void CLumetUpdateDlg::OnRemovalOver() { ::PostMessageW(m_hWnd, WM_REMOVAL_DONE, 0, 0); }
+
+void CLumetUpdateDlg::OnProgressStopped()
+{
+    CProgressBar progress;
+    progress.Attach(m_hProgress);
+    progress.SetMarquee(FALSE, 0);
+    progress.SetPos(0);
+}
+
+void CLumetUpdateDlg::OnUpdateOver() { ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0); }
 
 BOOL CLumetUpdateDlg::OnInitDialog()
 {
@@ -51,11 +72,11 @@ BOOL CLumetUpdateDlg::OnInitDialog()
         ::SetWindowTextW(hStatus, strStatus.c_str());
     }
 
-    const HWND hProgress = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
+    m_hProgress = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
     CProgressBar progress;
-    progress.Attach(hProgress);
+    progress.Attach(m_hProgress);
     progress.SetMarquee(TRUE, kMarqueeIntervalMs);
-    m_run.StartRemoveThread(m_hWnd, hProgress);
+    m_pRun->StartRemoveThread();
     return TRUE;
 }
 
@@ -109,7 +130,7 @@ HCURSOR CLumetUpdateDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon
 
 void CLumetUpdateDlg::OnClose()
 {
-    if (m_run.IsBusy())
+    if (m_pRun->IsBusy())
     {
         // One refusal box at a time: further requests while it is up are
         // already answered by it.
@@ -146,9 +167,9 @@ void CLumetUpdateDlg::OnClose()
     // the run could not start the removal at all, nothing waits), so the
     // install thread is looked at only afterwards.
     std::optional<int> nQuitCode;
-    if (const HANDLE hThread = m_run.RemoveThread())
+    if (const HANDLE hThread = m_pRun->RemoveThread())
         WaitHandlingMessages(hThread, m_hWnd, nQuitCode);
-    if (const HANDLE hThread = m_run.InstallThread())
+    if (const HANDLE hThread = m_pRun->InstallThread())
         WaitHandlingMessages(hThread, m_hWnd, nQuitCode);
     EndDialog(IDCANCEL);
     // Passed on only now: a modal loop that saw it would end the dialog while
@@ -181,6 +202,6 @@ void CLumetUpdateDlg::CloseRefusalBox()
 
 LRESULT CLumetUpdateDlg::OnRemovalDone(WPARAM, LPARAM)
 {
-    m_run.StartInstallThread();
+    m_pRun->StartInstallThread();
     return 0;
 }

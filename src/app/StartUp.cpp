@@ -69,17 +69,26 @@ public:
     CRunLog& operator=(const CRunLog&) = delete;
 };
 
-// The package path: the first argument after the program's own path, as the
-// system splits command lines; empty when there is none.
-std::wstring GetPackagePathFromCommandLine(const wchar_t* pszCommandLine)
+// What the command line asks for, as the system splits command lines: the
+// first argument after the program's own path is the package path, unless it
+// is "/resume", whose own argument names the run to take up. Further
+// arguments are ignored.
+UpdateRequest GetRequestFromCommandLine(const wchar_t* pszCommandLine)
 {
     int nArgs = 0;
     const CLocalMemory<LPWSTR*> ppArgs(::CommandLineToArgvW(pszCommandLine, &nArgs));
-    return ppArgs.IsValid() && nArgs > 1 ? std::wstring(ppArgs.Get()[1]) : std::wstring();
+    UpdateRequest request;
+    if (!ppArgs.IsValid() || nArgs < 2)
+        return request;
+    if (std::wstring_view(ppArgs.Get()[1]) != L"/resume")
+        request.strPackagePath = ppArgs.Get()[1];
+    else
+        request.strResumeGuid = nArgs > 2 ? ppArgs.Get()[2] : L"{}";
+    return request;
 }
 }
 
-int RunLumetUpdate(const wchar_t* pszCommandLine)
+int RunLumetUpdate(const wchar_t* pszCommandLine, const UpdateSteps& steps)
 {
     RestrictDllSearchToSystemFolder();
     ApplyProcessMitigations();
@@ -102,10 +111,8 @@ int RunLumetUpdate(const wchar_t* pszCommandLine)
     const CMessageTableScope tableScope(table);
     CMultiLanguage::LoadLanguageResource();
 
-    CUpdateRun run(GetPackagePathFromCommandLine(pszCommandLine));
-    {
-        CLumetUpdateDlg dlg(run);
-        dlg.DoModal();
-    }
+    CLumetUpdateDlg dlg;
+    CUpdateRun run(GetRequestFromCommandLine(pszCommandLine), dlg, steps);
+    dlg.Show(run);
     return static_cast<int>(run.Finish());
 }

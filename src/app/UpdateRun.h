@@ -1,12 +1,14 @@
 #pragma once
 
+#include "app/RunRecord.h"
 #include "cleanup/Leftovers.h"
 #include "installer/InstallerRuns.h"
+#include "installer/KeptPackages.h"
 #include "installer/LaunchApplication.h"
 #include "installer/PackageCheck.h"
 #include "installer/ProductDiscovery.h"
 #include "installer/RemoveEarlierVersions.h"
-#include "win/ProgressBar.h"
+#include "installer/RestorePackage.h"
 #include "win/WorkFolder.h"
 #include "win/WorkerThread.h"
 
@@ -17,61 +19,93 @@
 #include <memory>
 #include <string>
 
-// Posted by the removal thread to the window as its last act; the window's
-// handler starts the install thread.
-constexpr UINT WM_REMOVAL_DONE = WM_USER + 1000;
+// What the window that shows a run learns of it, each on the worker thread
+// that gets there.
+class CUpdateEvents
+{
+public:
+    // The removal phase is over: the window must call StartInstallThread.
+    virtual void OnRemovalOver() = 0;
+    // The install phase is done with the progress bar, which stops; returns
+    // once it has.
+    virtual void OnProgressStopped() = 0;
+    // The update is over: the window may close.
+    virtual void OnUpdateOver() = 0;
 
-// The steps of the two update phases, in their order. The program keeps the
-// real steps; tests swap the whole set to watch the sequence without real
-// installers. Function pointers, like every seam of the program.
+protected:
+    ~CUpdateEvents() = default;
+};
+
+// The steps of the two update phases: the real ones unless a test gives its
+// own to watch the sequence without real installers.
 struct UpdateSteps
 {
-    decltype(&PreparePackage) pfnPreparePackage;
-    decltype(&GetProductCode) pfnGetProductCode;
-    decltype(&GetInstallLocation) pfnGetInstallLocation;
-    decltype(&RemoveEarlierVersions) pfnRemoveEarlierVersions;
-    decltype(&RemoveLeftovers) pfnRemoveLeftovers;
-    decltype(&GetUninstallString) pfnGetUninstallString;
-    decltype(&UninstallProduct) pfnUninstallProduct;
-    decltype(&InstallPackage) pfnInstallPackage;
-    decltype(&LaunchApplication) pfnLaunchApplication;
+    decltype(&GetProductCode) pfnGetProductCode = &GetProductCode;
+    decltype(&GetInstallLocation) pfnGetInstallLocation = &GetInstallLocation;
+    decltype(&PreparePackage) pfnPreparePackage = &PreparePackage;
+    decltype(&FindRestorePackage) pfnFindRestorePackage = &FindRestorePackage;
+    decltype(&RemoveEarlierVersions) pfnRemoveEarlierVersions = &RemoveEarlierVersions;
+    decltype(&RemoveLeftovers) pfnRemoveLeftovers = &RemoveLeftovers;
+    decltype(&GetUninstallString) pfnGetUninstallString = &GetUninstallString;
+    decltype(&UninstallProduct) pfnUninstallProduct = &UninstallProduct;
+    decltype(&InstallPackage) pfnInstallPackage = &InstallPackage;
+    decltype(&KeepPackage) pfnKeepPackage = &KeepPackage;
+    decltype(&LaunchApplication) pfnLaunchApplication = &LaunchApplication;
 };
-extern UpdateSteps g_updateSteps;
 
-// One update: the removal phase (the package checked and copied, what is
-// installed found, every listed release removed, the leftovers cleaned up,
-// the installed copy removed) and then the install phase (the copy installed
-// into the folder found before, the application started), each on a worker
-// thread of its own, one after the other. A package that fails its check
-// stops the update before anything is removed: nothing else runs. Beyond
-// that no step's result stops a phase.
+// What an update is asked to do: install a package, or, started again after
+// an interruption, take up the run of the given GUID.
+struct UpdateRequest
+{
+    std::wstring strPackagePath;
+    std::wstring strResumeGuid;
+};
+
+// One update: the removal phase and then the install phase, each on a worker
+// thread of its own, one after the other.
 //
-// The window that shows the run starts it, gets WM_REMOVAL_DONE when the
-// removal phase ends and must then call StartInstallThread, and gets WM_CLOSE
-// when the install phase is over; it must not close while IsBusy().
+// The removal phase reads what is installed, checks and copies the package
+// (a package that fails stops the update before anything is removed: nothing
+// else runs), finds and copies a restore package of the installed release,
+// records the run for its resumption (app/RunRecord.h), removes every listed
+// release, cleans up the leftovers and removes the installed copy. The
+// install phase installs the copy into the folder found before; when that
+// fails, it puts the installed release back from the restore package; it
+// keeps the installed package for a later update, starts the application
+// where one is installed and ends the run's record. Beyond that no step's
+// result stops a phase. A resumed run checks its copies against the record,
+// removes what the interrupted run had not yet removed and installs, unless
+// the new release is installed already.
+//
+// The window that shows the run (events) starts it, calls StartInstallThread
+// when the removal phase is over, and must not close while IsBusy().
 class CUpdateRun
 {
 public:
-    explicit CUpdateRun(std::wstring strPackagePath) : m_strPackagePath(std::move(strPackagePath)) {}
+    CUpdateRun(UpdateRequest request, CUpdateEvents& events, const UpdateSteps& steps = UpdateSteps())
+        : m_request(std::move(request)), m_events(events), m_steps(steps)
+    {}
     // Waits for the workers that were started, before anything they use goes.
     ~CUpdateRun() { Finish(); }
     CUpdateRun(const CUpdateRun&) = delete;
     CUpdateRun& operator=(const CUpdateRun&) = delete;
 
-    // Start the removal phase, for the window hWnd and its progress bar, and
-    // the install phase; each once, later calls do nothing.
-    void StartRemoveThread(HWND hWnd, HWND hProgress);
+    // Start the removal and the install phase; each once, later calls do
+    // nothing.
+    void StartRemoveThread();
     void StartInstallThread();
 
     // Whether the update runs: from the start of the removal phase to the end
     // of the install phase, the hand-over between them included.
     bool IsBusy() const { return m_bRemoving != 0 || m_bInstalling != 0; }
 
-    // Once the window has closed: waits for the workers, removes the copy of
-    // the package and the run's own folder, and returns the exit code of the
-    // update: the refusal's code for a refused package, else the install's
-    // (0, 3010 when a restart is needed, 1603, ...), and 3010 where the
-    // install gave 0 but something waits for the restart to be deleted.
+    // Once the window has closed: waits for the workers, removes the copies
+    // and the run's own folder, and returns the exit code of the update: the
+    // refusal's code for a refused package, else the install's (0, 3010 when
+    // a restart is needed, 1603, ...), also when the installed release was
+    // restored; 1603 for an install that ended with one of the refusal codes;
+    // 3010 where the install gave 0 but something waits for the restart to be
+    // deleted.
     DWORD Finish();
 
     // The worker threads started so far, null where not.
@@ -83,19 +117,33 @@ private:
     static UINT InstallThreadProc(void* pParam);
     void RunRemovalPhase();
     void RunInstallPhase();
+    void PrepareUpdate();
+    void TakeUpResumedRun();
+    void RemoveReleases();
+    void Install();
+    void KeepInstalledPackage();
 
-    HWND m_hWnd = nullptr;
-    CProgressBar m_progress;
-    const std::wstring m_strPackagePath;
+    const UpdateRequest m_request;
+    CUpdateEvents& m_events;
+    const UpdateSteps m_steps;
     CWorkFolder m_work;
     CInstallerSession m_session{m_work};
+    CRunRecord m_journal;
+    // Written by the removal phase before it is over, read by the install
+    // phase, which that starts.
+    RunRecord m_record;
     PreparedPackage m_package; // what is installed
+    RestorePackage m_restore;  // the way back, when m_bRestore
+    CHandle m_hPackage;        // the copies, held unwritable from their check to their install
+    CHandle m_hRestore;
     DWORD m_dwRefused = ERROR_SUCCESS;
     DWORD m_dwInstalled = ERROR_INSTALL_FAILURE; // until an install has run
+    bool m_bRestore = false;
+    bool m_bPackageMatches = true;    // a resumed run's copy is its record's
+    bool m_bAlreadyInstalled = false; // a resumed run found the new release installed
+    bool m_bRemove = false;
+    bool m_bApplication = false; // an application is installed at the end
     bool m_bFinished = false;
-    // Written by the removal phase before it posts WM_REMOVAL_DONE, read by
-    // the install phase, which that message starts.
-    std::wstring m_strInstallDir;
     std::atomic<int32_t> m_bRemoving{0};   // set and cleared by the window's thread
     std::atomic<int32_t> m_bInstalling{0}; // set by the window's thread, cleared by the install thread
     std::unique_ptr<CWorkerThread> m_pRemoveThread;

@@ -22,6 +22,9 @@ namespace
 constexpr wchar_t kLogFolderName[] = L"VimoLog";
 // The most installer logs of one second: far more runs than an update starts.
 constexpr unsigned kMaxLogsPerSecond = 1000;
+// How long an installer run waits for another installation to end.
+constexpr ULONGLONG kBusyWaitMs = 180000;
+constexpr DWORD kBusyPauseMs = 5000;
 
 // The temporary folder, ending with a backslash, in its long form, or the
 // empty string. Asked for its length first, so that a folder longer than
@@ -103,7 +106,17 @@ DWORD RunWindowsInstaller(CInstallerSession& session, const std::wstring& strCom
     // Without the system folder there is no installer to trust: none runs.
     if (strSystem.empty())
         return ERROR_PATH_NOT_FOUND;
-    return session.Run(strSystem + L"\\msiexec.exe", strCommand, strSystem, dwExitCode);
+    // The Windows Installer runs one installation at a time; while another
+    // one holds it (Windows Update, another installer), this run is tried
+    // again after a pause, for a few minutes in all.
+    for (const ULONGLONG tEnd = ::GetTickCount64() + kBusyWaitMs;;)
+    {
+        const DWORD dwStarted = session.Run(strSystem + L"\\msiexec.exe", strCommand, strSystem, dwExitCode);
+        if (dwStarted != ERROR_SUCCESS || dwExitCode != ERROR_INSTALL_ALREADY_RUNNING || ::GetTickCount64() >= tEnd)
+            return dwStarted;
+        WriteLog(L"Another installation is in progress (1618): trying again in 5 s\r\n");
+        ::Sleep(kBusyPauseMs);
+    }
 }
 }
 
@@ -123,32 +136,10 @@ bool CInstallerSession::OpenLogFolder()
     if (!hTemp.IsValid())
         return false;
 
-    FolderEntry entry;
-    if (FindEntry(hTemp.Get(), kLogFolderName, entry))
-    {
-        OpenedEntry opened =
-            OpenEntry(hTemp.Get(), entry, READ_CONTROL | DELETE | FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        if (opened.eKind == EEntryKind::Folder && IsAdministratorsOnly(opened.h.Get()))
-            m_hLogFolder = std::move(opened.h);
-        else
-        {
-            // Moved aside as what it is, through its own handle; a link that
-            // opened only as what it points to cannot be.
-            const std::wstring strAside = UniqueName(kLogFolderName);
-            if (!opened.h.IsValid() || strAside.empty() ||
-                MoveByHandle(opened.h.Get(), hTemp.Get(), strAside) != ERROR_SUCCESS)
-                return false;
-        }
-    }
-    if (!m_hLogFolder.IsValid())
-    {
-        const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(true);
-        if (!pSecurity.IsValid() ||
-            OpenRelative(hTemp.Get(), kLogFolderName, FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, m_hLogFolder,
-                         pSecurity.Get()) != ERROR_SUCCESS)
-            return false;
-    }
+    // VimoLog is made the update's own, for the administrators alone; the user
+    // may read it.
+    if (OpenOrMakeOwnFolder(hTemp.Get(), kLogFolderName, true, true, m_hLogFolder) != ERROR_SUCCESS)
+        return false;
     m_vecHeld.push_back(std::move(hTemp));
     m_strLogFolder = strTemp + kLogFolderName;
     return true;

@@ -22,22 +22,6 @@ constexpr wchar_t kUninstallKeyPrefix[] = L"Software\\WOW6432Node\\Microsoft\\Wi
 // install location between quotes after INSTALLDIR=, so a value of any other
 // shape could add options or properties there. Such values count as not found.
 
-// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, hex digits of either case.
-bool IsBracedGuid(const std::wstring& str)
-{
-    if (str.size() != 38 || str.front() != L'{' || str.back() != L'}')
-        return false;
-    for (size_t i = 1; i < 37; ++i)
-    {
-        const wchar_t ch = str[i];
-        const bool bHyphenHere = i == 9 || i == 14 || i == 19 || i == 24;
-        const bool bHex = (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F');
-        if (bHyphenHere ? ch != L'-' : !bHex)
-            return false;
-    }
-    return true;
-}
-
 // A drive letter, a colon and a backslash first, and no double quote.
 bool IsLocalFolderPath(const std::wstring& str)
 {

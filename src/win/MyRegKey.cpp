@@ -1,7 +1,9 @@
 #include "win/MyRegKey.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <vector>
 
 PfnRegQueryValueExW g_pfnRegQueryValueExW = &::RegQueryValueExW;
 
@@ -12,6 +14,70 @@ DWORD CMyRegKey::Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions, REG
     m_hKey.Reset(lResult == ERROR_SUCCESS ? hKey : nullptr);
     return static_cast<DWORD>(lResult);
 }
+
+DWORD CMyRegKey::Create(HKEY hRoot, const wchar_t* pszSubKey)
+{
+    HKEY hKey = nullptr;
+    const LONG lResult = ::RegCreateKeyExW(hRoot, pszSubKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                                           nullptr, &hKey, nullptr);
+    m_hKey.Reset(lResult == ERROR_SUCCESS ? hKey : nullptr);
+    return static_cast<DWORD>(lResult);
+}
+
+DWORD CMyRegKey::QueryBinaryValue(const wchar_t* pszName, void* pValue, DWORD cbValue) const
+{
+    std::vector<BYTE> bytes(cbValue + 1);
+    DWORD dwType = 0;
+    DWORD cbData = static_cast<DWORD>(bytes.size());
+    const LONG lResult = g_pfnRegQueryValueExW(m_hKey.Get(), pszName, nullptr, &dwType, bytes.data(), &cbData);
+    if (lResult != ERROR_SUCCESS)
+        return static_cast<DWORD>(lResult);
+    if (dwType != REG_BINARY || cbData != cbValue)
+        return ERROR_INVALID_DATA;
+    std::memcpy(pValue, bytes.data(), cbValue);
+    return ERROR_SUCCESS;
+}
+
+DWORD CMyRegKey::QueryQwordValue(const wchar_t* pszName, ULONGLONG& value) const
+{
+    ULONGLONG n = 0;
+    DWORD dwType = 0;
+    DWORD cbData = sizeof(n);
+    const LONG lResult =
+        g_pfnRegQueryValueExW(m_hKey.Get(), pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&n), &cbData);
+    if (lResult != ERROR_SUCCESS)
+        return static_cast<DWORD>(lResult);
+    if (dwType != REG_QWORD || cbData != sizeof(n))
+        return ERROR_INVALID_DATA;
+    value = n;
+    return ERROR_SUCCESS;
+}
+
+DWORD CMyRegKey::SetStringValue(const wchar_t* pszName, const std::wstring& value) const
+{
+    return static_cast<DWORD>(::RegSetValueExW(m_hKey.Get(), pszName, 0, REG_SZ,
+                                               reinterpret_cast<const BYTE*>(value.c_str()),
+                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+DWORD CMyRegKey::SetBinaryValue(const wchar_t* pszName, const void* pValue, DWORD cbValue) const
+{
+    return static_cast<DWORD>(
+        ::RegSetValueExW(m_hKey.Get(), pszName, 0, REG_BINARY, static_cast<const BYTE*>(pValue), cbValue));
+}
+
+DWORD CMyRegKey::SetQwordValue(const wchar_t* pszName, ULONGLONG value) const
+{
+    return static_cast<DWORD>(
+        ::RegSetValueExW(m_hKey.Get(), pszName, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+}
+
+DWORD CMyRegKey::DeleteValue(const wchar_t* pszName) const
+{
+    return static_cast<DWORD>(::RegDeleteValueW(m_hKey.Get(), pszName));
+}
+
+DWORD CMyRegKey::Flush() const { return static_cast<DWORD>(::RegFlushKey(m_hKey.Get())); }
 
 namespace
 {

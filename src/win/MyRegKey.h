@@ -17,6 +17,10 @@ public:
     // failure the object holds no key. dwOptions REG_OPTION_OPEN_LINK opens a
     // registry link itself instead of the key it points to.
     DWORD Open(HKEY hRoot, const wchar_t* pszSubKey, DWORD dwOptions = 0, REGSAM samDesired = KEY_READ);
+    // RegCreateKeyExW: opens the key for reading and writing, making it and
+    // the keys above it where they are missing (under HKEY_LOCAL_MACHINE only
+    // administrators can). On failure the object holds no key.
+    DWORD Create(HKEY hRoot, const wchar_t* pszSubKey);
     void Close() { m_hKey.Close(); }
     HKEY Get() const { return m_hKey.Get(); }
 
@@ -26,6 +30,19 @@ public:
     // allocation ERROR_OUTOFMEMORY, a failed read the registry's own code.
     // The value is left exactly as it was passed on every nonzero result.
     DWORD QueryStringValue(const wchar_t* pszName, std::wstring& value) const;
+
+    // Read a REG_BINARY value of exactly cbValue bytes into pValue, and a
+    // REG_QWORD into value; ERROR_INVALID_DATA for another type or size. What
+    // they read into is left as it was on every nonzero result.
+    DWORD QueryBinaryValue(const wchar_t* pszName, void* pValue, DWORD cbValue) const;
+    DWORD QueryQwordValue(const wchar_t* pszName, ULONGLONG& value) const;
+
+    DWORD SetStringValue(const wchar_t* pszName, const std::wstring& value) const;
+    DWORD SetBinaryValue(const wchar_t* pszName, const void* pValue, DWORD cbValue) const;
+    DWORD SetQwordValue(const wchar_t* pszName, ULONGLONG value) const;
+    DWORD DeleteValue(const wchar_t* pszName) const;
+    // Writes the key to disk now: it survives a power loss from here on.
+    DWORD Flush() const;
 
 private:
     CRegKeyHandle m_hKey;

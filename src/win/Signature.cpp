@@ -117,6 +117,9 @@ CHandle OpenByNtName(const std::wstring& strName, ULONG ulShare)
 
 namespace
 {
+// The window handle that tells WinVerifyTrust to show nothing.
+HWND NoWindow() { return static_cast<HWND>(INVALID_HANDLE_VALUE); }
+
 // One verification by WinVerifyTrust and the state it keeps, which is freed
 // exactly once, when this goes; the result of freeing it says nothing of the
 // file.
@@ -135,12 +138,12 @@ public:
         m_data.pFile = &m_file;
         m_data.dwStateAction = WTD_STATEACTION_VERIFY;
         m_data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-        m_lTrust = Trust().pfnWinVerifyTrust(kNoWindow, &m_action, &m_data);
+        m_lTrust = Trust().pfnWinVerifyTrust(NoWindow(), &m_action, &m_data);
     }
     ~CVerification()
     {
         m_data.dwStateAction = WTD_STATEACTION_CLOSE;
-        Trust().pfnWinVerifyTrust(kNoWindow, &m_action, &m_data);
+        Trust().pfnWinVerifyTrust(NoWindow(), &m_action, &m_data);
     }
     CVerification(const CVerification&) = delete;
     CVerification& operator=(const CVerification&) = delete;
@@ -153,7 +156,6 @@ public:
     }
 
 private:
-    static inline const HWND kNoWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
     WINTRUST_FILE_INFO m_file = {};
     WINTRUST_DATA m_data = {};
     GUID m_action = WINTRUST_ACTION_GENERIC_VERIFY_V2;

@@ -35,6 +35,21 @@ bool StartsWithDriveRoot(std::wstring_view path)
 
 bool IsFullPath(std::wstring_view path) { return StartsWithDriveRoot(path) || path.starts_with(L"\\\\"); }
 
+bool IsBracedGuid(std::wstring_view text)
+{
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i)
+    {
+        const wchar_t ch = text[i];
+        const bool bHyphenHere = i == 9 || i == 14 || i == 19 || i == 24;
+        const bool bHex = (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f') || (ch >= L'A' && ch <= L'F');
+        if (bHyphenHere ? ch != L'-' : !bHex)
+            return false;
+    }
+    return true;
+}
+
 std::wstring_view LastChars(std::wstring_view text, size_t n)
 {
     return text.size() <= n ? text : text.substr(text.size() - n);

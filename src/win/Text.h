@@ -18,6 +18,10 @@ bool StartsWithDriveRoot(std::wstring_view path);
 // the current drive or folder.
 bool IsFullPath(std::wstring_view path);
 
+// Whether text is a braced GUID, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
+// with hex digits of either case.
+bool IsBracedGuid(std::wstring_view text);
+
 // The last n characters of text (all of it when it is shorter).
 std::wstring_view LastChars(std::wstring_view text, size_t n);
 

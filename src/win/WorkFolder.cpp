@@ -26,27 +26,60 @@ DWORD MakeFolder(HANDLE hParent, const std::wstring& strName, bool bMayExist, CH
 }
 }
 
+namespace
+{
+// The Windows folder's Temp folder, opened from the drive's root, no level a
+// link; its path in strTemp.
+CHandle OpenWindowsTemp(std::wstring& strTemp)
+{
+    wchar_t szWindows[MAX_PATH] = {};
+    const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH)
+        return CHandle();
+    strTemp = std::wstring(szWindows, cch) + L"\\Temp";
+    EFolderChain eChain;
+    return OpenFolderChain(strTemp, 0, eChain);
+}
+}
+
 DWORD CWorkFolder::Create()
 {
     if (m_bTried)
         return m_dwCreated;
     m_bTried = true;
-    wchar_t szWindows[MAX_PATH] = {};
-    const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
-    const std::wstring strName = UniqueName(L"LumetUpdate");
-    if (cch == 0 || cch >= MAX_PATH || strName.empty())
+    m_strGuid = UniqueName(L"");
+    std::wstring strTemp;
+    const CHandle hTemp = OpenWindowsTemp(strTemp);
+    if (!hTemp.IsValid() || m_strGuid.size() < 2)
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
-    const std::wstring strTemp = std::wstring(szWindows, cch) + L"\\Temp";
-    EFolderChain eChain;
-    const CHandle hTemp = OpenFolderChain(strTemp, 0, eChain);
-    if (!hTemp.IsValid())
-        return m_dwCreated = ERROR_PATH_NOT_FOUND;
+    m_strGuid.erase(0, 1); // UniqueName's hyphen
+    const std::wstring strName = L"LumetUpdate-" + m_strGuid;
     // FILE_CREATE fails on anything already there: what opens is what this
     // has just made.
     m_dwCreated = MakeFolder(hTemp.Get(), strName, false, m_hFolder);
     if (m_dwCreated == ERROR_SUCCESS)
         m_strPath = strTemp + L"\\" + strName;
     return m_dwCreated;
+}
+
+DWORD CWorkFolder::OpenExisting(const std::wstring& strGuid)
+{
+    if (m_bTried)
+        return ERROR_ALREADY_INITIALIZED;
+    m_bTried = true;
+    std::wstring strTemp;
+    const CHandle hTemp = OpenWindowsTemp(strTemp);
+    const std::wstring strName = L"LumetUpdate-" + strGuid;
+    FolderEntry entry;
+    if (!hTemp.IsValid() || !FindEntry(hTemp.Get(), strName, entry))
+        return m_dwCreated = ERROR_PATH_NOT_FOUND;
+    OpenedEntry opened = OpenEntry(hTemp.Get(), entry, kFolderAccess, kShareNoDelete);
+    if (opened.eKind != EEntryKind::Folder)
+        return m_dwCreated = ERROR_PATH_NOT_FOUND;
+    m_hFolder = std::move(opened.h);
+    m_strGuid = strGuid;
+    m_strPath = strTemp + L"\\" + strName;
+    return m_dwCreated = ERROR_SUCCESS;
 }
 
 DWORD CWorkFolder::OpenSubFolder(const wchar_t* pszName, CHandle& hFolder, std::wstring& strPath)
@@ -104,4 +137,32 @@ void CWorkFolder::Finish()
     // Recorded after what it holds, so that at the restart it comes last.
     m_hFolder.Close();
     ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+DWORD OpenOrMakeOwnFolder(HANDLE hParent, std::wstring_view name, bool bAdministratorsOnly, bool bUserReads,
+                          CHandle& hFolder)
+{
+    constexpr ACCESS_MASK kAccess =
+        FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
+    FolderEntry entry;
+    if (FindEntry(hParent, name, entry))
+    {
+        OpenedEntry opened = OpenEntry(hParent, entry, kAccess | READ_CONTROL, kShareNoDelete);
+        if (opened.eKind == EEntryKind::Folder && (!bAdministratorsOnly || IsAdministratorsOnly(opened.h.Get())))
+        {
+            hFolder = std::move(opened.h);
+            return ERROR_SUCCESS;
+        }
+        const std::wstring strAside = UniqueName(std::wstring(name));
+        if (!opened.h.IsValid() || strAside.empty())
+            return ERROR_CANT_ACCESS_FILE;
+        const DWORD dwMoved = MoveByHandle(opened.h.Get(), hParent, strAside);
+        if (dwMoved != ERROR_SUCCESS)
+            return dwMoved;
+    }
+    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(bUserReads);
+    if (!pSecurity.IsValid())
+        return ERROR_INVALID_SECURITY_DESCR;
+    return OpenRelative(hParent, name, kAccess, kShareNoDelete, FILE_CREATE, FILE_DIRECTORY_FILE, hFolder,
+                        pSecurity.Get());
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 // The folder of this run's own: C:\Windows\Temp\LumetUpdate-{GUID}, made with
 // FILE_CREATE under a name nobody can guess, owned by the administrators,
@@ -27,7 +28,14 @@ public:
     // Makes the folder on the first call; every later call gives the same
     // result.
     DWORD Create();
+    // Opens instead the folder of an earlier run, by the GUID in its name,
+    // from the drive's root, no level a link. Nothing in it is trusted for
+    // being there: whoever uses what it holds checks it first.
+    DWORD OpenExisting(const std::wstring& strGuid);
+    HANDLE Handle() const { return m_hFolder.Get(); }
     const std::wstring& Path() const { return m_strPath; }
+    // The GUID in the folder's name, braced.
+    const std::wstring& Guid() const { return m_strGuid; }
 
     // Makes the folder pszName inside it, with the same access list, or
     // opens it when it was made before; open for listing and adding, its path
@@ -54,8 +62,22 @@ public:
 private:
     CHandle m_hFolder;
     std::wstring m_strPath;
+    std::wstring m_strGuid;
     DWORD m_dwCreated = ERROR_NOT_READY; // the first Create's result, once tried
     bool m_bTried = false;
     unsigned m_nStaged = 0;
     bool m_bHandedOver = false;
 };
+
+// Opens the folder called name inside hParent (open for listing and adding)
+// for the program's own use, or makes it. A folder that is there is taken as
+// it is, but with bAdministratorsOnly only when it is the administrators'
+// alone. Anything else there (a link, a file, a folder others may change) is
+// first moved aside as what it is, through its own handle, under a name
+// nobody has; a link that opens only as what it points to cannot be, and then
+// nothing is made. The new folder is made with FILE_CREATE, owned by the
+// administrators with a protected list (bUserReads: the user may read it).
+// hFolder is open for listing, adding and deleting, shared for reading and
+// writing only; it is left as it was on failure.
+DWORD OpenOrMakeOwnFolder(HANDLE hParent, std::wstring_view name, bool bAdministratorsOnly, bool bUserReads,
+                          CHandle& hFolder);

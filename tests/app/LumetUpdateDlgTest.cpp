@@ -64,38 +64,52 @@ HWND g_hDialog = nullptr;     // the window under test, as its first message sho
 // request only once the removal thread has ended: between the phases.
 bool g_bCloseAtHandOver = false;
 
-// In the order of UpdateSteps.
 const UpdateSteps kRecordingSteps = {
-    [](const std::wstring& strPackage, const std::wstring& strInstalled, CWorkFolder&, PreparedPackage& prepared) {
-        Record(L"PreparePackage(" + strPackage + L"," + strInstalled + L")");
-        prepared.copy.strPath = L"C:\\Run\\new.msi";
-        return DWORD{ERROR_SUCCESS};
-    },
-    [] {
-        Record(L"GetProductCode");
-        g_removal.Pass();
-        return std::wstring(L"{CODE}");
-    },
-    [] { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
-    [](CInstallerSession&, const ProductList& list) {
-        Record(L"RemoveEarlierVersions products=" + std::to_wstring(list.m_vecProducts.size()));
-    },
-    [](CWorkFolder&) { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
-    [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
-    [](CInstallerSession&, const wchar_t* psz, const std::wstring& strCode) {
-        Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
-        if (g_bCloseAtHandOver)
-            ::PostMessageW(g_hDialog, WM_CLOSE, 0, 0);
-    },
-    [](CInstallerSession&, const std::wstring& strPackage, const std::wstring& strDir) {
-        Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
-        g_install.Pass();
-        return DWORD{ERROR_SUCCESS};
-    },
-    [](const std::wstring& strDir) {
-        Record(L"Launch(" + strDir + L") busy=" + std::to_wstring(g_pRun->IsBusy()));
-        g_launch.Pass();
-    },
+    .pfnGetProductCode =
+        [] {
+            Record(L"GetProductCode");
+            g_removal.Pass();
+            return std::wstring(L"{CODE}");
+        },
+    .pfnGetInstallLocation = [] { return Record(L"GetInstallLocation"), std::wstring(L"D:\\Apps\\Vimo\\"); },
+    .pfnPreparePackage =
+        [](const std::wstring& strPackage, const std::wstring& strInstalled, CWorkFolder&, PreparedPackage& prepared) {
+            Record(L"PreparePackage(" + strPackage + L"," + strInstalled + L")");
+            prepared.copy.strPath = L"C:\\Run\\new.msi";
+            prepared.identity.strProductCode = L"{NEW}";
+            return DWORD{ERROR_SUCCESS};
+        },
+    .pfnFindRestorePackage =
+        [](const std::wstring& strInstalled, CWorkFolder&, RestorePackage&) {
+            return Record(L"FindRestorePackage(" + strInstalled + L")"), false;
+        },
+    .pfnRemoveEarlierVersions =
+        [](CInstallerSession&, const ProductList& list) {
+            Record(L"RemoveEarlierVersions products=" + std::to_wstring(list.m_vecProducts.size()));
+        },
+    .pfnRemoveLeftovers = [](CWorkFolder&) { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
+    .pfnGetUninstallString = [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
+    .pfnUninstallProduct =
+        [](CInstallerSession&, const wchar_t* psz, const std::wstring& strCode) {
+            Record(L"UninstallProduct(" + std::wstring(psz) + L"," + strCode + L")");
+            if (g_bCloseAtHandOver)
+                ::PostMessageW(g_hDialog, WM_CLOSE, 0, 0);
+        },
+    .pfnInstallPackage =
+        [](CInstallerSession&, const std::wstring& strPackage, const std::wstring& strDir) {
+            Record(L"InstallPackage(" + strPackage + L"," + strDir + L")");
+            g_install.Pass();
+            return DWORD{ERROR_SUCCESS};
+        },
+    .pfnKeepPackage =
+        [](const CopiedFile& copy, const std::wstring& strCode, bool) {
+            return Record(L"KeepPackage(" + copy.strPath + L"," + strCode + L")"), DWORD{ERROR_SUCCESS};
+        },
+    .pfnLaunchApplication =
+        [](const std::wstring& strDir) {
+            Record(L"Launch(" + strDir + L") busy=" + std::to_wstring(g_pRun->IsBusy()));
+            g_launch.Pass();
+        },
 };
 
 LRESULT CALLBACK RecordSent(int nCode, WPARAM wParam, LPARAM lParam)
@@ -124,7 +138,7 @@ LRESULT CALLBACK RecordTaken(int nCode, WPARAM wParam, LPARAM lParam)
 class DialogTest : public ::testing::Test
 {
 protected:
-    DialogTest() : m_steps(g_updateSteps, kRecordingSteps)
+    DialogTest()
     {
         g_strLog.clear();
         g_pRun = m_pRun.get();
@@ -147,7 +161,7 @@ protected:
             m_dwThreadId = ::GetCurrentThreadId();
             const HHOOK hooks[] = {::SetWindowsHookExW(WH_CALLWNDPROC, &RecordSent, nullptr, m_dwThreadId),
                                    ::SetWindowsHookExW(WH_GETMESSAGE, &RecordTaken, nullptr, m_dwThreadId)};
-            pDlg->DoModal();
+            pDlg->Show(*pRun);
             for (HHOOK hHook : hooks)
                 ::UnhookWindowsHookEx(hHook);
             Record(L"Ended");
@@ -177,15 +191,15 @@ protected:
     }
 
     CComInit m_com;
-    SeamOverride<UpdateSteps> m_steps;
     // An empty table in English: a test loads what it shows.
     SeamOverride<PfnGetSystemDefaultLangID> m_language{g_pfnGetSystemDefaultLangID, &English};
     CMultiLanguage m_table;
     CMessageTableScope m_tableScope{m_table};
     // Shared with the dialog's thread, which keeps them should the dialog
     // never end.
-    std::shared_ptr<CUpdateRun> m_pRun = std::make_shared<CUpdateRun>(L"C:\\Temp\\new.msi");
-    std::shared_ptr<CLumetUpdateDlg> m_pDlg = std::make_shared<CLumetUpdateDlg>(*m_pRun);
+    std::shared_ptr<CLumetUpdateDlg> m_pDlg = std::make_shared<CLumetUpdateDlg>();
+    std::shared_ptr<CUpdateRun> m_pRun =
+        std::make_shared<CUpdateRun>(UpdateRequest{L"C:\\Temp\\new.msi", L""}, *m_pDlg, kRecordingSteps);
     HWND m_hWnd = nullptr;
     DWORD m_dwThreadId = 0;
     std::thread m_thread;
@@ -202,11 +216,12 @@ TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
 {
     Run();
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(g_strLog,
-              L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{CODE})"
-              L"|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
-              L"|UninstallProduct(MsiExec.exe /I{CODE},{CODE})|InstallPackage(C:\\Run\\new.msi,D:\\Apps\\Vimo\\)"
-              L"|SetMarquee(0,0)|SetPos(0,0)|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
+    EXPECT_EQ(
+        g_strLog,
+        L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{CODE})"
+        L"|FindRestorePackage({CODE})|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
+        L"|UninstallProduct(MsiExec.exe /I{CODE},{CODE})|InstallPackage(C:\\Run\\new.msi,D:\\Apps\\Vimo\\)"
+        L"|KeepPackage(C:\\Run\\new.msi,{NEW})|SetMarquee(0,0)|SetPos(0,0)|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
 }
 
 // When a close is requested: during the removal, between the phases, during

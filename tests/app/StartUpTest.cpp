@@ -17,22 +17,26 @@ namespace
 std::wstring g_strSeen;
 
 const UpdateSteps kQuietSteps = {
-    [](const std::wstring& strPackage, const std::wstring&, CWorkFolder&, PreparedPackage& prepared) {
-        prepared.copy.strPath = strPackage;
-        return DWORD{ERROR_SUCCESS};
-    },
-    [] { return std::wstring(); },
-    [] { return std::wstring(); },
-    [](CInstallerSession&, const ProductList&) {},
-    [](CWorkFolder&) { return std::vector<std::wstring>(); },
-    [] { return std::wstring(); },
-    [](CInstallerSession&, const wchar_t*, const std::wstring&) {},
-    [](CInstallerSession&, const std::wstring& strPackage, const std::wstring&) {
-        WriteLog(L"installing " + strPackage);
-        g_strSeen = strPackage + L"|" + CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
-        return DWORD{ERROR_SUCCESS_REBOOT_REQUIRED};
-    },
-    [](const std::wstring&) {},
+    .pfnGetProductCode = [] { return std::wstring(); },
+    .pfnGetInstallLocation = [] { return std::wstring(); },
+    .pfnPreparePackage =
+        [](const std::wstring& strPackage, const std::wstring&, CWorkFolder&, PreparedPackage& prepared) {
+            prepared.copy.strPath = strPackage;
+            return DWORD{ERROR_SUCCESS};
+        },
+    .pfnFindRestorePackage = [](const std::wstring&, CWorkFolder&, RestorePackage&) { return false; },
+    .pfnRemoveEarlierVersions = [](CInstallerSession&, const ProductList&) {},
+    .pfnRemoveLeftovers = [](CWorkFolder&) { return std::vector<std::wstring>(); },
+    .pfnGetUninstallString = [] { return std::wstring(); },
+    .pfnUninstallProduct = [](CInstallerSession&, const wchar_t*, const std::wstring&) {},
+    .pfnInstallPackage =
+        [](CInstallerSession&, const std::wstring& strPackage, const std::wstring&) {
+            WriteLog(L"installing " + strPackage);
+            g_strSeen = strPackage + L"|" + CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
+            return DWORD{ERROR_SUCCESS_REBOOT_REQUIRED};
+        },
+    .pfnKeepPackage = [](const CopiedFile&, const std::wstring&, bool) { return DWORD{ERROR_SUCCESS}; },
+    .pfnLaunchApplication = [](const std::wstring&) {},
 };
 
 // The whole of start-up and shutdown, as the program runs them, around an
@@ -43,11 +47,10 @@ TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
     HMODULE hBeside = ::LoadLibraryExW(L"lumet_beside.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
     ASSERT_NE(hBeside, nullptr);
     ::FreeLibrary(hBeside);
-    const SeamOverride<UpdateSteps> steps(g_updateSteps, kQuietSteps);
     FixedClock clock(MakeSystemTime(2024, 2, 29, 23, 59, 58));
 
     // The install's exit code is the process's.
-    EXPECT_EQ(RunLumetUpdate(L"LumetUpdate.exe \"C:\\Temp dir\\new.msi\" ignored"), 3010);
+    EXPECT_EQ(RunLumetUpdate(L"LumetUpdate.exe \"C:\\Temp dir\\new.msi\" ignored", kQuietSteps), 3010);
 
     EXPECT_EQ(g_strSeen, L"C:\\Temp dir\\new.msi|Update [APPLICATION] in progress, please wait.");
     EXPECT_EQ(g_pMessageTable, nullptr);

@@ -1,7 +1,6 @@
 // The whole program, LumetUpdate.exe, run from its command line against real
 // Windows Installer packages, each case in a fresh Wine prefix.
-#include "TestSupport.h"
-
+#include "EndToEndSupport.h"
 #include "win/Com.h"
 #include "win/MyRegKey.h"
 
@@ -18,171 +17,6 @@
 
 namespace
 {
-const std::wstring kUninstall = L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const wchar_t kMakerKey[] =
-    L"SOFTWARE\\WOW6432Node\\Vimo\\Vimo 2020\\Installer\\Applications\\{5B0E2A91-7C3D-4E6F-8A1B-2C3D4E5F6A7B}";
-const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
-const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
-const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
-
-std::wstring FromUnix(std::string path)
-{
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return L"Z:" + std::wstring(path.begin(), path.end());
-}
-std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
-std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
-
-std::wstring ShellFolder(int nCsidl)
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, sz);
-    return sz;
-}
-std::wstring LogFolder() { return ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log"; }
-std::wstring DataFolder() { return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\VimoLumet"; }
-
-// A string value, or "<none>".
-std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszName)
-{
-    wchar_t sz[1024] = {};
-    DWORD cb = sizeof(sz);
-    if (::RegGetValueW(hRoot, strKey.c_str(), pszName, RRF_RT_REG_SZ, nullptr, sz, &cb))
-        return L"<none>";
-    return sz;
-}
-bool KeyExists(HKEY hRoot, const std::wstring& strKey) { return CMyRegKey().Open(hRoot, strKey.c_str()) == 0; }
-bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
-
-void Msiexec(const std::wstring& strArguments)
-{
-    ASSERT_EQ(RunAndWait(L"msiexec.exe " + strArguments), 0u) << Utf8(strArguments);
-}
-
-// The UTC clock just before and after the updater's run.
-SYSTEMTIME g_stStart, g_stEnd;
-const DWORD kNotEnded = static_cast<DWORD>(-1);
-
-// Runs the updater (the one built, or strUpdater) and waits for it to close
-// by itself; its exit code, or kNotEnded.
-DWORD RunUpdater(const std::wstring& strArguments, const std::wstring& strUpdater = FromUnix(LUMET_UPDATE_EXE))
-{
-    ::GetSystemTime(&g_stStart);
-    const DWORD dwExit = RunAndWait(L"\"" + strUpdater + L"\" " + strArguments, 300000);
-    ::GetSystemTime(&g_stEnd);
-    return dwExit;
-}
-
-std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(strPattern.c_str(), &fd);
-    for (BOOL b = h != INVALID_HANDLE_VALUE; b; b = ::FindNextFileW(h, &fd))
-        if (fd.cFileName[0] != L'.' || fd.cFileName[1] > L'.')
-            names.push_back(fd.cFileName);
-    if (h != INVALID_HANDLE_VALUE)
-        ::FindClose(h);
-    return names;
-}
-
-// The run's log, whose name holds the UTC time of the run's start.
-std::string RunLog()
-{
-    const std::vector<std::wstring> logs = FilesIn(LogFolder() + L"\\Vimo_LumetUpdate*.log");
-    if (logs.size() != 1)
-        return "<" + std::to_string(logs.size()) + " logs>";
-    const std::wstring strStamp = logs[0].substr(16, 15);
-    EXPECT_TRUE(FormatTimeStamp(g_stStart) <= strStamp && strStamp <= FormatTimeStamp(g_stEnd)) << Utf8(logs[0]);
-    return ReadBytes(LogFolder() + L"\\" + logs[0]);
-}
-
-const char kUnsigned[] = "No publisher checked: this updater is not signed.\r\n";
-const char kNothingToCompare[] = "Release not compared: no installed release that the Windows Installer knows\r\n";
-
-// The log of an unsigned updater's run that launched the application at
-// strExe, with a release installed before or none.
-std::string LogOfLaunch(const std::string& strExe, bool bInstalledBefore = true)
-{
-    return kUnsigned + std::string(bInstalledBefore ? "" : kNothingToCompare) + "Run Lumet\r\n" + strExe;
-}
-
-std::wstring TempFolder()
-{
-    wchar_t szTemp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, szTemp);
-    return szTemp;
-}
-
-// Whether path lies in a run's own folder, below the Windows temporary
-// folder (whose name the file system gives in its own case).
-bool InRunFolder(std::string path)
-{
-    std::transform(path.begin(), path.end(), path.begin(),
-                   [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; });
-    return path.starts_with("c:\\windows\\temp\\lumetupdate-");
-}
-
-// Whether the desktop's shell answers, as it does in a signed-in session long
-// before an update starts. Under Wine the shell is started by the first
-// process that needs the desktop; on a loaded machine it was seen, in about
-// one prefix in fifty, never to register its window list, and then the
-// updater starts the application itself.
-bool DesktopShellAnswers()
-{
-    const CComInit com;
-    if (!com.IsUsable())
-        return false;
-    for (int nTry = 0; nTry < 20; ++nTry)
-    {
-        ::GetDesktopWindow();
-        CComPtrT<IShellWindows> pWindows;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                         reinterpret_cast<void**>(pWindows.Put()))) &&
-            pWindows)
-            return true;
-        ::Sleep(250);
-    }
-    return false;
-}
-
-void Copy(const std::wstring& strFrom, const std::wstring& strTo)
-{
-    MakeFolders(strTo.substr(0, strTo.rfind(L'\\')));
-    ASSERT_TRUE(::CopyFileW(strFrom.c_str(), strTo.c_str(), FALSE)) << Utf8(strFrom);
-}
-
-// Vimo Lumet installed in C:\Apps\Vimo\, two listed earlier releases (the
-// last listed among them), and the leftovers that the uninstallers miss.
-void PrepareInstalledMachine()
-{
-    const auto listed = ListedProducts();
-    ASSERT_EQ(listed.size(), 8u);
-    Msiexec(L"/i \"" + Package(L"earlier-1.msi") + L"\" /qn");
-    Msiexec(L"/i \"" + Package(L"earlier-7.msi") + L"\" /qn");
-    Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
-    ASSERT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
-    ASSERT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
-
-    WriteBytes(DataFolder() + L"\\.state", "state");
-    WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet\\Recent", L"0", REG_SZ, L"x", 4), 0);
-    WriteBytes(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk", "shortcut");
-    Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
-}
-
-// Nothing of the machine prepared above was removed or run.
-void ExpectNothingRemovedOrRun()
-{
-    const auto listed = ListedProducts();
-    EXPECT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
-    EXPECT_EQ(ReadBytes(DataFolder() + L"\\.state"), "state");
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
-    EXPECT_FALSE(Installed(kNew));
-    EXPECT_TRUE(FakeRuns().empty());
-    EXPECT_TRUE(FilesIn(TempFolder() + L"VimoLog\\*").empty());
-}
-
 TEST(EndToEnd, TypicalUpdate)
 {
     const bool bShell = DesktopShellAnswers();
@@ -291,8 +125,9 @@ const wchar_t kNewInAppsVimo[] = L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
 const wchar_t kNewInDefault[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
 const wchar_t kTempNew[] = L"C:\\Temp\\new.msi";
 // Nothing here answers for revocation: the test certificates name no server.
-const std::string kSignedRunLog =
-    std::string("Revocation not checked: C:\\Temp\\new.msi\r\nRun Lumet\r\n") + kLaunchOfAppsVimo;
+// The installed release's package is not the publisher's: no restore package.
+const std::string kSignedRunLog = std::string("Revocation not checked: C:\\Temp\\new.msi\r\n") + kNoWholePackage +
+                                  "Run Lumet\r\n" + kLaunchOfAppsVimo;
 
 std::string Refused(const char* pszReason, const char* pszPackage)
 {
@@ -311,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"new.msi", kTempNew, kTempNew,
                 kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
         RunCase{"InstallFails", true, L"D:\\Apps\\Vimo\\", L"new.msi", kTempNew, kTempNew, nullptr, 1603,
-                std::string(kUnsigned) + "Application not started: the install failed\r\n"},
+                LogOfChecks() +
+                    "Install failed (1603); restore failed (1603)\r\nApplication not started: the install failed\r\n"},
         RunCase{"InstallAsksForARestart", false, nullptr, L"reboot.msi", kTempNew, kTempNew, kNewInDefault, 3010,
                 LogOfLaunch(kDefaultExe, false)},
         // Refused: nothing is removed or run.
@@ -373,8 +209,8 @@ TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
     EXPECT_TRUE(runs[0].HasVariable("TEMP", copy.substr(0, copy.rfind("\\Package")) + "\\Temp"));
     EXPECT_FALSE(runs[0].HasVariable("LUMET_USER_VARIABLE"));
     EXPECT_FALSE(Installed(kNew));
-    EXPECT_EQ(RunLog(),
-              kUnsigned + std::string("Release not compared: an installer program\r\nRun Lumet\r\n") + kDefaultExe);
+    EXPECT_EQ(RunLog(), kUnsigned + std::string("Release not compared: an installer program\r\n") + kNothingToRestore +
+                            "Package not kept (3)\r\nRun Lumet\r\n" + kDefaultExe);
 }
 
 // Started from a folder the user can write, beside an MsiExec.exe planted
@@ -489,8 +325,7 @@ TEST_P(EndToEndInstallerLogs, GoToTheRunsOwnFolderWhereTheirsIsNotSafe)
     const size_t nFolder = log.find("Installer logs in ") + 18;
     const std::string folder = log.substr(nFolder, log.find("\r\n", nFolder) - nFolder);
     EXPECT_TRUE(InRunFolder(folder) && folder.ends_with("\\VimoLog")) << log;
-    EXPECT_EQ(log, kUnsigned + std::string(kNothingToCompare) + "Installer logs in " + folder + "\r\nRun Lumet\r\n" +
-                       kDefaultExe);
+    EXPECT_EQ(log, LogOfChecks(false) + "Installer logs in " + folder + "\r\nRun Lumet\r\n" + kDefaultExe);
     // The run's own folder stays, with the logs.
     EXPECT_EQ(FilesIn(std::wstring(folder.begin(), folder.end()) + L"\\VimoLumet*.log").size(), 9u);
     EXPECT_EQ(FilesIn(strVictim + L"\\*"), std::vector<std::wstring>{L"precious.dat"});
@@ -528,14 +363,77 @@ TEST_P(EndToEndDeepTree, NeitherCrashesNorStallsTheUpdate)
     const std::string left = "Left in place: " + Utf8(strDeepest) + "\r\n";
     // Below the limit the tree stays, whole.
     EXPECT_TRUE(IsFolder(strDeepest + L"\\a"));
-    EXPECT_EQ(RunLog(),
-              bDataFolder ? LogOfLaunch(kDefaultExe, false).insert(strlen(kUnsigned) + strlen(kNothingToCompare), left)
-                          : left + LogOfLaunch(kDefaultExe, false));
+    EXPECT_EQ(RunLog(), bDataFolder ? LogOfChecks(false) + left + "Run Lumet\r\n" + kDefaultExe
+                                    : left + LogOfLaunch(kDefaultExe, false));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
     return std::string(info.param ? "DataFolder" : "LogFolder");
 });
+
+// An install that fails after everything was removed puts the installed
+// release back, from its own install source, into the same folder; the
+// listed releases stay retired, the application starts, and the exit code is
+// the install's.
+TEST(EndToEndRestore, AFailedInstallPutsTheInstalledReleaseBack)
+{
+    PrepareInstalledMachine();
+    Copy(Package(L"fail.msi"), L"C:\\Temp\\fail.msi");
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\fail.msi"), 1603u);
+    EXPECT_TRUE(Installed(kInstalled));
+    EXPECT_FALSE(Installed(kNew));
+    EXPECT_FALSE(Installed(ListedProducts()[1].second));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
+    EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\OLD_RELEASE.txt"));
+    EXPECT_EQ(RunLog(), LogOfChecks() + "Install failed (1603); restored " + Utf8(kInstalled) + " from " +
+                            Utf8(Package(L"installed.msi")) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
+}
+
+// Windows keeps installed packages without their cabinets: with no other
+// source, there is nothing to restore from, and the update goes on.
+TEST(EndToEndRestore, AStrippedCacheAloneIsNoRestorePackage)
+{
+    Copy(Package(L"installed.msi"), L"C:\\Sources\\installed.msi");
+    PrepareInstalledMachine(L"C:\\Sources\\installed.msi");
+    ASSERT_TRUE(::DeleteFileW(L"C:\\Sources\\installed.msi"));
+    StripCachedPackage(kInstalled, L"installed-stripped.msi");
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
+    EXPECT_TRUE(Installed(kNew));
+    EXPECT_EQ(RunLog(), kUnsigned + std::string(kNoWholePackage) + "Run Lumet\r\n" + kLaunchOfAppsVimo);
+}
+
+// The package of a successful update is kept, recorded under the updater's
+// key: when the next update's install fails and the cache is stripped, it
+// puts that release back.
+TEST(EndToEndRestore, TheKeptPackageRestoresTheReleaseOfTheLastUpdate)
+{
+    PrepareInstalledMachine();
+    ASSERT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
+    const std::wstring strKept = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\" + kNew + L"\\new.msi";
+    EXPECT_EQ(ReadBytes(strKept), ReadBytes(Package(L"new.msi")));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\" + kNew, L"FileName"), L"new.msi");
+    StripCachedPackage(kNew, L"new-stripped.msi");
+    Copy(Package(L"fail.msi"), L"C:\\Temp\\fail.msi");
+
+    EXPECT_EQ(RunUpdater(L"C:\\Temp\\fail.msi"), 1603u);
+    EXPECT_TRUE(Installed(kNew));
+    EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
+    EXPECT_EQ(RunLog(), kUnsigned + KeptRestore() + "Install failed (1603); restored " + Utf8(kNew) + " from " +
+                            Utf8(strKept) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
+}
+
+// "/resume" takes up only a run that the updater's own key records: anything
+// else is refused, and nothing is removed or run.
+TEST(EndToEnd, AResumeOfARunWithNoRecordIsRefused)
+{
+    PrepareInstalledMachine();
+    for (const wchar_t* pszGuid : {L"{C0DE0009-5A7E-4C1D-9B2A-000000000009}", L"..\\..\\Temp"})
+    {
+        EXPECT_EQ(RunUpdater(std::wstring(L"/resume ") + pszGuid), 1168u);
+        EXPECT_EQ(RunLog(), "Resume refused: no record of this run: " + Utf8(pszGuid) + "\r\n");
+    }
+    ExpectNothingRemovedOrRun();
+}
 
 // What Explorer's properties, deployment tools and endpoint protection read
 // of the exe: a version resource of the project's version, and a manifest
@@ -678,8 +576,7 @@ TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereSt
     EXPECT_TRUE(Exists(added[0]));
     EXPECT_TRUE(Exists(strLinked) && Exists(strElsewhere));
     EXPECT_EQ(UnixMode(strElsewhere), modeBefore);
-    EXPECT_EQ(RunLog(),
-              LogOfLaunch(kLaunchOfAppsVimo).insert(strlen(kUnsigned), "Left in place: " + Utf8(strLinked) + "\r\n"));
+    EXPECT_EQ(RunLog(), LogOfChecks() + "Left in place: " + Utf8(strLinked) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
     ::DeleteFileW(L"C:\\lumet-block");
 }
 
@@ -703,8 +600,9 @@ void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
 TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
 {
     const std::wstring strVictim = L"SOFTWARE\\LumetVictim";
-    // The first run installs the new release, which the second then finds.
-    std::string strCompared = kNothingToCompare;
+    // The first run installs the new release and keeps its package, which
+    // the second then finds.
+    std::string strChecks = LogOfChecks(false);
     for (const std::wstring strLink : {L"Software\\Vimo\\Lumet", L"Software\\Vimo"})
     {
         ASSERT_EQ(
@@ -727,8 +625,8 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
         EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), strLink.ends_with(L"Vimo")) << Utf8(strLink);
         EXPECT_TRUE(Exists(DataFolder() + L"\\locked.dat"));
         EXPECT_TRUE(PendingDeletions().empty());
-        EXPECT_EQ(RunLog(), kUnsigned + std::exchange(strCompared, "") + "Left in place: " + Utf8(DataFolder()) +
-                                "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
+        EXPECT_EQ(RunLog(), std::exchange(strChecks, kUnsigned + KeptRestore()) +
+                                "Left in place: " + Utf8(DataFolder()) + "\\locked.dat\r\nRun Lumet\r\n" + kDefaultExe);
     }
 }
 }

@@ -9,20 +9,10 @@
 # the program's environment, e.g. LC_ALL for another system language.
 set -u
 
-mkdir -p "$1"
-root=$(cd "$1" && pwd)
+wine_dir=$(cd "$(dirname "$0")" && pwd)
+. "$wine_dir/prefix.sh"
+new_run "$1" run || exit 1
 shift
-here=$(cd "$(dirname "$0")" && pwd)
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver}
-export WINE WINESERVER
-
-"$here/make-template.sh" "$root/template" || exit 1
-
-mkdir -p "$root/runs"
-run=$(mktemp -d "$root/runs/run.XXXXXX")
-cp -a "$root/template/prefix" "$run/prefix"
-mkdir -p "$run/home"
 
 # The program's output goes to a file first: printed directly, the wineserver
 # that Wine starts would inherit the pipe and keep CTest waiting.
@@ -43,12 +33,5 @@ if [ $rc -eq 0 ] && grep -q '^\[==========\] Running' "$out" && ! grep -q '^\[==
     rc=1
 fi
 
-# End this prefix's own wineserver, never Wine processes by name.
-WINEPREFIX="$run/prefix" "$WINESERVER" -k 2>/dev/null
-WINEPREFIX="$run/prefix" "$WINESERVER" -w 2>/dev/null
-if [ "${LUMET_KEEP_PREFIX:-0}" = 1 ]; then
-    echo "run-in-prefix: prefix kept in $run/prefix"
-else
-    rm -rf "$run"
-fi
+end_run
 exit $rc

@@ -1,0 +1,161 @@
+#include "app/RunRecord.h"
+
+#include "installer/KeptPackages.h"
+#include "win/FileCopy.h"
+#include "win/Signature.h"
+#include "win/Text.h"
+
+namespace
+{
+constexpr wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr wchar_t kUpdaterCopy[] = L"LumetUpdate.exe";
+
+std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdaterKey) + L"\\Runs\\" + strGuid; }
+std::wstring RunOnceName(const std::wstring& strGuid) { return L"LumetUpdate-" + strGuid; }
+
+// Copies the running updater into the run's folder; its digest in digest.
+DWORD CopyUpdater(CWorkFolder& work, Sha256& digest)
+{
+    CHandle hImage;
+    std::wstring strImage;
+    Signer own;
+    DWORD dwResult = OpenOwnImage(hImage, strImage);
+    LARGE_INTEGER size = {};
+    if (dwResult == ERROR_SUCCESS && !::GetFileSizeEx(hImage.Get(), &size))
+        dwResult = ::GetLastError();
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = ReadOwnSigner(own);
+    if (dwResult != ERROR_SUCCESS)
+        return dwResult;
+    dwResult = CopyIntoFolder(hImage.Get(), size.QuadPart, work.Handle(), kUpdaterCopy, digest);
+    if (dwResult != ERROR_SUCCESS || own.IsEmpty())
+        return dwResult;
+    const std::wstring strCopy = work.Path() + L"\\" + kUpdaterCopy;
+    const CHandle hCopy(
+        ::CreateFileW(strCopy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Signer copied;
+    ERevocation revocation = ERevocation::Checked;
+    if (!hCopy.IsValid() || VerifyFileSignature(strCopy, hCopy.Get(), copied, revocation) != ERROR_SUCCESS ||
+        !SameSigner(copied, own))
+        return kErrorInvalidImageHash;
+    return ERROR_SUCCESS;
+}
+}
+
+DWORD CRunRecord::SetRunOnce(const CWorkFolder& work) const
+{
+    CMyRegKey runOnce;
+    DWORD dwResult = runOnce.Create(HKEY_LOCAL_MACHINE, kRunOnceKey);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = runOnce.SetStringValue(RunOnceName(m_strGuid).c_str(),
+                                          L"\"" + work.Path() + L"\\" + kUpdaterCopy + L"\" /resume " + m_strGuid);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = runOnce.Flush();
+    return dwResult;
+}
+
+DWORD CRunRecord::Begin(CWorkFolder& work, RunRecord& record)
+{
+    DWORD dwResult = work.Create();
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = CopyUpdater(work, record.updater);
+    if (dwResult != ERROR_SUCCESS)
+        return dwResult;
+    m_strGuid = work.Guid();
+    CMyRegKey key;
+    dwResult = key.Create(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
+    const auto setText = [&](const wchar_t* pszName, const std::wstring& strValue) {
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetStringValue(pszName, strValue);
+    };
+    const auto setDigest = [&](const wchar_t* pszName, const Sha256& digest) {
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetBinaryValue(pszName, digest.data(), static_cast<DWORD>(digest.size()));
+    };
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(record.ePhase));
+    setText(L"InstallDir", record.strInstallDir);
+    setText(L"InstalledCode", record.strInstalledCode);
+    setText(L"Package", record.strPackage);
+    setDigest(L"PackageSHA256", record.package);
+    setText(L"NewCode", record.strNewCode);
+    setText(L"Restore", record.strRestore);
+    setDigest(L"RestoreSHA256", record.restore);
+    setText(L"RestoreFrom", record.strRestoreFrom);
+    setDigest(L"UpdaterSHA256", record.updater);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = key.Flush();
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = SetRunOnce(work);
+    if (dwResult != ERROR_SUCCESS)
+    {
+        key.Close();
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
+        return dwResult;
+    }
+    m_key = std::move(key);
+    return ERROR_SUCCESS;
+}
+
+DWORD CRunRecord::Resume(const std::wstring& strGuid, CWorkFolder& work, RunRecord& record)
+{
+    CMyRegKey key;
+    if (!IsBracedGuid(strGuid) ||
+        key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
+        return ERROR_NOT_FOUND;
+    RunRecord read;
+    ULONGLONG nPhase = 0;
+    DWORD dwResult = key.QueryQwordValue(L"Phase", nPhase);
+    const auto getText = [&](const wchar_t* pszName, std::wstring& strValue) {
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.QueryStringValue(pszName, strValue);
+    };
+    const auto getDigest = [&](const wchar_t* pszName, Sha256& digest) {
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.QueryBinaryValue(pszName, digest.data(), static_cast<DWORD>(digest.size()));
+    };
+    getText(L"InstallDir", read.strInstallDir);
+    getText(L"InstalledCode", read.strInstalledCode);
+    getText(L"Package", read.strPackage);
+    getDigest(L"PackageSHA256", read.package);
+    getText(L"NewCode", read.strNewCode);
+    getText(L"Restore", read.strRestore);
+    getDigest(L"RestoreSHA256", read.restore);
+    getText(L"RestoreFrom", read.strRestoreFrom);
+    getDigest(L"UpdaterSHA256", read.updater);
+    if (dwResult != ERROR_SUCCESS || nPhase < static_cast<ULONGLONG>(EPhase::Prepared) ||
+        nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
+        return ERROR_NOT_FOUND;
+    read.ePhase = static_cast<EPhase>(nPhase);
+    m_strGuid = strGuid;
+    m_key = std::move(key);
+    record = std::move(read);
+    dwResult = work.OpenExisting(strGuid);
+    // Set again before anything else is done: another interruption resumes
+    // again.
+    return dwResult == ERROR_SUCCESS ? SetRunOnce(work) : dwResult;
+}
+
+void CRunRecord::SetPhase(EPhase ePhase)
+{
+    if (!IsPending())
+        return;
+    // Best effort: a record that stays behind resumes from an earlier phase,
+    // which does no harm.
+    m_key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(ePhase));
+    m_key.Flush();
+}
+
+void CRunRecord::End()
+{
+    if (!IsPending())
+        return;
+    CMyRegKey runOnce;
+    if (runOnce.Open(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
+    {
+        runOnce.DeleteValue(RunOnceName(m_strGuid).c_str());
+        runOnce.Flush();
+    }
+    m_key.Close();
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
+}
