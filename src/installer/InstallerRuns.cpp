@@ -95,6 +95,30 @@ bool IsWindowsInstaller(const std::wstring& strProgram)
 // The folder of a program given by its full path.
 std::wstring FolderOf(const std::wstring& strProgram) { return strProgram.substr(0, strProgram.rfind(L'\\')); }
 
+// Whether only the administrators can change the program and every folder
+// above it: nobody else can replace a level of its path, put a file beside
+// it (a DLL it would load) or change the program itself. Read through
+// handles, every level held while the program is looked at.
+bool IsProgramOfAdministrators(const std::wstring& strProgram)
+{
+    constexpr ACCESS_MASK kReplacing = DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD;
+    const std::wstring strFolder = FolderOf(strProgram);
+    std::vector<CHandle> vecAbove;
+    EFolderChain eChain;
+    const CHandle hFolder = OpenFolderChain(strFolder, 0, eChain, &vecAbove, READ_CONTROL);
+    FolderEntry entry;
+    if (!hFolder.IsValid() ||
+        !FindEntry(hFolder.Get(), std::wstring_view(strProgram).substr(strFolder.size() + 1), entry))
+        return false;
+    for (const CHandle& hLevel : vecAbove)
+        if (!OnlyAdministratorsCan(hLevel.Get(), kReplacing))
+            return false;
+    const OpenedEntry program = OpenEntry(hFolder.Get(), entry, READ_CONTROL, FILE_SHARE_READ);
+    return OnlyAdministratorsCan(hFolder.Get(), kReplacing | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY) &&
+           program.eKind == EEntryKind::File &&
+           OnlyAdministratorsCan(program.h.Get(), kReplacing | FILE_WRITE_DATA | FILE_APPEND_DATA);
+}
+
 // The system folder's msiexec.exe by its full path, started in the system
 // folder: named by its bare name, the system's search would look beside this
 // program and in the current folder first, where an unelevated process can
@@ -216,13 +240,13 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
     }
     // Any other command comes from the application's uninstall entry, which
     // only administrators can write, and runs as stored, its program started
-    // by the full path it names, in its own folder. A program without a
-    // folder would be found by the system's search, beside this program and
-    // in the current folder first: such a command is not run. An empty one
-    // names no program.
+    // by the full path it names, in its own folder, where only they can
+    // change anything. A program without a folder would be found by the
+    // system's search, beside this program and in the current folder first:
+    // such a command is not run. An empty one names no program.
     if (strProgram.empty())
         return;
-    if (!IsFullPath(strProgram))
+    if (!IsFullPath(strProgram) || !IsProgramOfAdministrators(strProgram))
     {
         WriteLog(L"Uninstall command not run: " + std::wstring(pszUninstallCommand) + L"\r\n");
         return;

@@ -184,16 +184,16 @@ bool FindEntry(HANDLE hFolder, std::wstring_view name, FolderEntry& entry)
 }
 
 CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult,
-                        std::vector<CHandle>* pvecHeld)
+                        std::vector<CHandle>* pvecHeld, ACCESS_MASK extraAccess)
 {
     eResult = EFolderChain::Missing;
     const size_t nRoot = RootLength(strPath);
     if (nRoot == 0)
         return CHandle();
     const ULONG ulShare = pvecHeld ? FILE_SHARE_READ | FILE_SHARE_WRITE : kShareAll;
-    CHandle h(::CreateFileW(strPath.substr(0, nRoot).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
-                            ulShare, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
+    CHandle h(::CreateFileW(strPath.substr(0, nRoot).c_str(),
+                            FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | extraAccess, ulShare, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h.IsValid())
         return CHandle();
 
@@ -216,7 +216,7 @@ CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderC
         FolderEntry entry;
         if (FindEntry(h.Get(), name, entry))
         {
-            OpenedEntry opened = OpenEntry(h.Get(), entry, 0, ulShare);
+            OpenedEntry opened = OpenEntry(h.Get(), entry, extraAccess, ulShare);
             if (opened.eKind == EEntryKind::Link || opened.eKind == EEntryKind::Changed)
             {
                 eResult = EFolderChain::Link;

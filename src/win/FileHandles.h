@@ -102,8 +102,9 @@ enum class EFolderChain
 // is an invalid handle then, and eResult says why. With pvecHeld, every
 // level is opened without delete sharing, and the levels above the folder
 // are kept open there: while they are, no level can be renamed or replaced.
+// Levels that are there are opened with extraAccess too (READ_CONTROL, say).
 CHandle OpenFolderChain(const std::wstring& strPath, size_t nCreatable, EFolderChain& eResult,
-                        std::vector<CHandle>* pvecHeld = nullptr);
+                        std::vector<CHandle>* pvecHeld = nullptr, ACCESS_MASK extraAccess = 0);
 
 // Finds the entry called name (ignoring case, long or 8.3 name) in the
 // listing of hFolder.

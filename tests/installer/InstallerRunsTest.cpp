@@ -3,8 +3,10 @@
 #include "TestSupport.h"
 
 #include "installer/ProcessRunner.h"
+#include "win/Security.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <utility>
 #include <vector>
@@ -23,6 +25,26 @@ Runs g_vecRun;
 const std::wstring kSystem = L"C:\\windows\\system32";
 const std::wstring kMsiexec = kSystem + L"\\msiexec.exe";
 const std::wstring kLogFolder = (std::filesystem::temp_directory_path() / L"VimoLog").wstring();
+const std::wstring kOwnUninstaller = L"C:\\Program Files (x86)\\Vimo\\uninst.exe";
+
+// The owners and access lists the program reads (Wine keeps none): the
+// administrators' alone, as below the program-files folders, everywhere but
+// in the uninstaller's own folder, which g_strFolderSddl gives.
+const wchar_t kAdministratorsAlone[] = L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;FA;;;CO)";
+std::wstring g_strFolderSddl = kAdministratorsAlone;
+DWORD WINAPI PresentSecurity(HANDLE h, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* ppOwner, PSID*, PACL* ppDacl, PACL*,
+                             PSECURITY_DESCRIPTOR* ppSecurity)
+{
+    wchar_t szPath[MAX_PATH] = {};
+    ::GetFinalPathNameByHandleW(h, szPath, MAX_PATH, 0);
+    const std::wstring strSddl = std::wstring(szPath).ends_with(L"\\Vimo") ? g_strFolderSddl : kAdministratorsAlone;
+    BOOL bDefaulted = FALSE, bPresent = FALSE;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(strSddl.c_str(), SDDL_REVISION_1, ppSecurity, nullptr))
+        return ::GetLastError();
+    ::GetSecurityDescriptorOwner(*ppSecurity, ppOwner, &bDefaulted);
+    ::GetSecurityDescriptorDacl(*ppSecurity, &bPresent, ppDacl, &bDefaulted);
+    return ERROR_SUCCESS;
+}
 
 TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
 {
@@ -77,6 +99,8 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     };
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
+    WriteBytes(kOwnUninstaller, "uninstaller");
+    const SeamOverride<PfnGetSecurityInfo> security(g_pfnGetSecurityInfo, &PresentSecurity);
     SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram& program, DWORD& dwExitCode) {
         g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
         dwExitCode = 0;
@@ -122,5 +146,46 @@ TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
             vecAside.push_back(entry.path().wstring());
     ASSERT_EQ(vecAside.size(), 1u);
     EXPECT_EQ(ReadBytes(vecAside[0] + L"\\mine.txt"), "the user's");
+}
+
+// A stored uninstall program that is not the Windows Installer runs with the
+// updater's rights: only where nobody but the administrators can change it,
+// put anything beside it, or replace a folder above it.
+TEST(InstallerRunsTest, AStoredUninstallProgramRunsOnlyWhereTheAdministratorsAloneCanChangeIt)
+{
+    WriteBytes(kOwnUninstaller, "uninstaller");
+    const SeamOverride<PfnGetSecurityInfo> security(g_pfnGetSecurityInfo, &PresentSecurity);
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram& program, DWORD& dwExitCode) {
+        g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
+        dwExitCode = 0;
+        return DWORD{ERROR_SUCCESS};
+    });
+    const std::wstring strCommand = L"\"" + kOwnUninstaller + L"\" /S";
+    const struct
+    {
+        const char* pszLabel;
+        const wchar_t* pszFolderSddl;
+        bool bRuns;
+    } cases[] = {
+        {"the administrators' alone", kAdministratorsAlone, true},
+        {"users may add files beside it", L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ab;;;BU)", false},
+        {"users may delete what it holds", L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200e9;;;AU)", false},
+        {"a user owns it", L"O:BUD:PAI(A;;FA;;;SY)(A;;FA;;;BA)", false},
+        {"an entry the check cannot read", L"O:BAD:PAI(A;;FA;;;SY)(OA;;FA;bf967aba-0de6-11d0-a285-00aa003049e2;;BU)",
+         false},
+    };
+    CWorkFolder work;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszLabel);
+        g_strFolderSddl = c.pszFolderSddl;
+        g_vecRun.clear();
+        const LogCapture log;
+        CInstallerSession session(work);
+        UninstallProduct(session, strCommand.c_str(), L"{8FB82970-3479-4000-ABC5-3425AC3B2087}");
+        EXPECT_EQ(g_vecRun.size(), c.bRuns ? 1u : 0u);
+        EXPECT_EQ(log.Bytes(), c.bRuns ? "" : "Uninstall command not run: " + Utf8(strCommand) + "\r\n");
+    }
+    g_strFolderSddl = kAdministratorsAlone;
 }
 }
