@@ -6,7 +6,11 @@
 // separated by '|'), then an empty line. With "/crash" it crashes instead.
 // With "/block" it records nothing and, while C:\lumet-block exists, runs
 // on, after adding its path to C:\lumet-blocked: a program in use, or an
-// install held in a custom action until a test lets it go.
+// install held in a custom action until a test lets it go. Where
+// C:\windows\lumet-real-msiexec.exe is (Wine's own installer, under another
+// name), it stands in for the system's msiexec and hands each run on to it,
+// but answers an install with 1618 (another installation in progress) while
+// C:\lumet-busy holds a count above 0, counting down.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -80,6 +84,39 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     DWORD cbWritten = 0;
     ::WriteFile(hRuns, record.data(), static_cast<DWORD>(record.size()), &cbWritten, nullptr);
     ::CloseHandle(hRuns);
+
+    const wchar_t kRealInstaller[] = L"C:\\windows\\lumet-real-msiexec.exe";
+    if (::GetFileAttributesW(kRealInstaller) != INVALID_FILE_ATTRIBUTES)
+    {
+        HANDLE hBusy =
+            ::CreateFileW(L"C:\\lumet-busy", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        char chCount = '0';
+        DWORD cb = 0;
+        if (hBusy != INVALID_HANDLE_VALUE && ::ReadFile(hBusy, &chCount, 1, &cb, nullptr) && cb == 1 && chCount > '0' &&
+            std::wcsstr(::GetCommandLineW(), L" /i "))
+        {
+            --chCount;
+            ::SetFilePointer(hBusy, 0, nullptr, FILE_BEGIN);
+            ::WriteFile(hBusy, &chCount, 1, &cb, nullptr);
+            ::CloseHandle(hBusy);
+            return ERROR_INSTALL_ALREADY_RUNNING;
+        }
+        if (hBusy != INVALID_HANDLE_VALUE)
+            ::CloseHandle(hBusy);
+        std::wstring strCommand = ::GetCommandLineW();
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        DWORD dwExit = 1;
+        if (::CreateProcessW(kRealInstaller, strCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        {
+            ::WaitForSingleObject(pi.hProcess, INFINITE);
+            ::GetExitCodeProcess(pi.hProcess, &dwExit);
+            ::CloseHandle(pi.hThread);
+            ::CloseHandle(pi.hProcess);
+        }
+        return static_cast<int>(dwExit);
+    }
 
     // Written under another name first, so a watcher never reads half a file.
     const std::wstring strMarker = std::wstring(szPath, n) + L".started";
