@@ -1,9 +1,14 @@
 #!/bin/sh
 # The updater for real, in a demo Windows environment under Wine.
 #
-# Usage: ./scripts/demo.sh [--package FILE] [--prefix DIR]
+# Usage: ./scripts/demo.sh [--package FILE | --fail | --power-loss] [--prefix DIR]
 #   --package FILE  the package to install: a Windows Installer package (.msi)
 #                   or an installer program; default: the built-in demo release
+#   --fail          the built-in release, made to fail as it installs: watch
+#                   the installed release come back from its restore package
+#   --power-loss    the built-in release, held as it installs while the demo
+#                   machine loses power (every process ends at once), then the
+#                   machine started again: watch the update resume and finish
 #   --prefix DIR    the Wine prefix to run in. A folder that does not exist yet
 #                   is created and prepared like the built-in demo machine; an
 #                   existing prefix is used as it is. Default: a fresh demo
@@ -20,11 +25,13 @@ root=$(pwd)
 
 package=""
 prefix_dir=""
+mode=""
 while [ $# -gt 0 ]; do
     case $1 in
         --package) [ $# -ge 2 ] || { echo "demo: --package needs a file" >&2; exit 2; }; package=$2; shift 2 ;;
+        --fail|--power-loss) mode=${1#--}; shift ;;
         --prefix) [ $# -ge 2 ] || { echo "demo: --prefix needs a folder" >&2; exit 2; }; prefix_dir=$2; shift 2 ;;
-        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
         *) echo "demo: unknown argument: $1 (see --help)" >&2; exit 2 ;;
     esac
 done
@@ -87,10 +94,21 @@ if [ "$prepare" = yes ]; then
     prepare_machine "$demo/packages" || fail "could not prepare the demo machine"
 fi
 
-if [ -z "$package" ]; then
-    package=$demo/packages/new.msi
-    echo "package: the built-in demo release Vimo Lumet 4.0 ($package)"
-fi
+case $mode in
+fail)
+    package=$demo/packages/fail.msi
+    echo "package: the built-in demo release Vimo Lumet 4.0, whose install fails ($package)" ;;
+power-loss)
+    package=$demo/packages/slow.msi
+    # The release's own custom action holds its install while this exists.
+    : >"$prefix_dir/drive_c/lumet-block"
+    echo "package: the built-in demo release Vimo Lumet 4.0, held as it installs ($package)" ;;
+*)
+    if [ -z "$package" ]; then
+        package=$demo/packages/new.msi
+        echo "package: the built-in demo release Vimo Lumet 4.0 ($package)"
+    fi ;;
+esac
 mkdir -p "$prefix_dir/drive_c/Temp"
 cp "$package" "$prefix_dir/drive_c/Temp/"
 win_package="C:\\Temp\\$(basename "$package")"
@@ -100,7 +118,10 @@ show_machine
 
 step "Running: LumetUpdate.exe \"$win_package\""
 start=$(date +%s)
-run_updater "$root/$build/src/LumetUpdate.exe" "$win_package" "$demo/screenshot.png" || fail "the updater did not end (see above)"
+LUMET_DEMO_POWER_LOSS=$([ "$mode" = power-loss ] && echo 1 || true)
+export LUMET_DEMO_POWER_LOSS
+run_updater "$root/$build/src/LumetUpdate.exe" "$win_package" "$demo/screenshot.png" ||
+    fail "the updater did not end (see above)"
 echo "the updater ended by itself after $(( $(date +%s) - start )) s"
 [ -f "$demo/screenshot.png" ] && echo "screenshot of its window: $demo/screenshot.png"
 

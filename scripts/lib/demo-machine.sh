@@ -90,14 +90,13 @@ run_updater() {
 }
 
 show_run_results() {
-    log=$(ls -t "$drive_c"/users/*/AppData/Local/Vimo/VimoLumet/Log/Vimo_LumetUpdate*.log 2>/dev/null | head -1)
-    if [ -n "$log" ]; then
-        printf '%s\n' "The run's log ($(basename "$log")), line ends shown as \\r\\n:"
+    log=""
+    for log in $(ls "$drive_c"/users/*/AppData/Local/Vimo/VimoLumet/Log/Vimo_LumetUpdate*.log 2>/dev/null); do
+        printf '%s\n' "A run's log ($(basename "$log")), line ends shown as \\r\\n:"
         sed -e 's/\r$/\\r\\n/' "$log" | sed 's/^/  /'
         echo
-    else
-        echo "The run's log: (none found)"
-    fi
+    done
+    [ -n "$log" ] || echo "The run's log: (none found)"
     logs=$(ls "$drive_c"/users/*/Temp/VimoLog/ 2>/dev/null | wc -l)
     echo "Installer logs under %TEMP%\\VimoLog: $logs file(s)"
     exe=$(tr -d '\r' <"${log:-/dev/null}" | sed -n '/^Run Lumet$/{n;p;q}')

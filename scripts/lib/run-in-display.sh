@@ -1,6 +1,10 @@
 #!/bin/sh
 # Runs LumetUpdate.exe in a Wine virtual desktop on $DISPLAY, takes a
 # screenshot while its window is up, and waits for the prefix to fall idle.
+# With LUMET_DEMO_POWER_LOSS=1, once the package's install is held (the demo's
+# held release marks C:\lumet-blocked), every process of the prefix ends at
+# once, as in a power loss; the prefix then starts again (wineboot -r, as
+# Windows starts again), which runs the updater's RunOnce value.
 # Usage: run-in-display.sh EXE PACKAGE SCREENSHOT
 set -u
 exe=$1
@@ -31,6 +35,20 @@ if [ ! -f "$shot" ]; then
     cat "$output"
 fi
 rm -f "$output"
+
+if [ "${LUMET_DEMO_POWER_LOSS:-}" = 1 ]; then
+    drive=$WINEPREFIX/drive_c
+    i=0
+    until [ -s "$drive/lumet-blocked" ] || [ $i -ge 1200 ]; do i=$((i + 1)); sleep 0.1; done
+    echo "the install is under way: the machine loses power now (every process of the prefix ends at once)"
+    "$WINESERVER" -k
+    "$WINESERVER" -w
+    rm -f "$drive/lumet-block" "$drive/lumet-blocked"
+    echo "RunOnce values left for the next start:"
+    grep -A1 -i 'RunOnce\]' "$WINEPREFIX/system.reg" | grep -i lumetupdate | sed 's/^/  /'
+    echo "the machine starts again (wineboot -r), and with it the update's RunOnce value"
+    "$WINE" wineboot -r >/dev/null 2>&1
+fi
 
 # Every program of this prefix, the updater and the started application
 # included, has ended when the wineserver exits.

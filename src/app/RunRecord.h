@@ -11,8 +11,8 @@
 // What an update leaves behind for its own resumption, should it be
 // interrupted (killed, or the machine losing power) between the first removal
 // and its end: a copy of the updater in the run's own folder, a record of the
-// run under the updater's key, HKEY_LOCAL_MACHINE\SOFTWARE\Vimo\LumetUpdate\
-// Runs\<run's GUID>, and a value under HKEY_LOCAL_MACHINE's RunOnce key that
+// run under the updater's key (HKEY_LOCAL_MACHINE, SOFTWARE\Vimo\LumetUpdate\Runs
+// and the run's GUID), and a value under HKEY_LOCAL_MACHINE's RunOnce key that
 // starts that copy with "/resume <run's GUID>" at the next start of Windows
 // (when an administrator signs in). The record, which only administrators can
 // write, is what a resumption trusts: every copy it uses must match the

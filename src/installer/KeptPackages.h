@@ -8,9 +8,9 @@
 
 // The package of the last successful update, kept so that a later update
 // whose install fails can put this release back: one per product code, in
-// <common application data>\Vimo\LumetUpdate\<product code>\, and recorded
-// under the updater's own key, HKEY_LOCAL_MACHINE\SOFTWARE\Vimo\LumetUpdate\
-// Kept\<product code> (file name, size, SHA-256, and whether it is a Windows
+// <common application data>\Vimo\LumetUpdate\<product code>, and recorded
+// under the updater's own key (HKEY_LOCAL_MACHINE, SOFTWARE\Vimo\LumetUpdate\Kept
+// and the product code: file name, size, SHA-256, and whether it is a Windows
 // Installer package). Only administrators can write that key; the folder may
 // not be theirs alone (a user may have made a level of it first), so the
 // kept file is trusted by its record, never by where it lies.
