@@ -22,6 +22,9 @@ jobs=${CTEST_PARALLEL_LEVEL:-2}
 step "Layers: every include in src/ goes to a lower floor"
 ./scripts/check-layers.sh
 
+step "Names: no struct named like a class"
+./scripts/check-names.sh
+
 step "Formatting (clang-format-19)"
 find src tests -name '*.cpp' -o -name '*.h' | sort | xargs clang-format-19 --dry-run -Werror
 echo "clean"

@@ -34,8 +34,8 @@ DWORD CopyUpdater(CWorkFolder& work, Sha256& digest)
     const CHandle hCopy(
         ::CreateFileW(strCopy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     Signer copied;
-    ERevocation revocation = ERevocation::Checked;
-    if (!hCopy.IsValid() || VerifyFileSignature(strCopy, hCopy.Get(), copied, revocation) != ERROR_SUCCESS ||
+    bool bRevocationChecked = true;
+    if (!hCopy.IsValid() || VerifyFileSignature(strCopy, hCopy.Get(), copied, bRevocationChecked) != ERROR_SUCCESS ||
         !SameSigner(copied, own))
         return kErrorInvalidImageHash;
     return ERROR_SUCCESS;

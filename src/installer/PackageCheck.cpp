@@ -123,7 +123,7 @@ DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wst
     return ERROR_SUCCESS;
 }
 
-DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, ERevocation& revocation)
+DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, bool& bRevocationChecked)
 {
     if (own.IsEmpty())
         return ERROR_SUCCESS;
@@ -133,7 +133,7 @@ DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, ERevoca
     if (!IsInstallerPackageName(strCopy) && CheckCertificateTable(hCopy.Get()) != ERROR_SUCCESS)
         return kErrorInvalidImageHash;
     Signer signer;
-    const DWORD dwVerified = VerifyFileSignature(strCopy, hCopy.Get(), signer, revocation);
+    const DWORD dwVerified = VerifyFileSignature(strCopy, hCopy.Get(), signer, bRevocationChecked);
     if (dwVerified != ERROR_SUCCESS)
         return dwVerified;
     return SameSigner(signer, own) ? ERROR_SUCCESS : ERROR_INSTALL_PACKAGE_REJECTED;
@@ -244,12 +244,12 @@ DWORD CheckNewPackage(const std::wstring& strPackage, const std::wstring& strIns
     // it takes none, as for a package without a valid signature.
     if (own.dwRead != ERROR_SUCCESS)
         return kErrorInvalidImageHash;
-    ERevocation revocation = ERevocation::Checked;
-    dwResult = CheckPackageSigner(strCopy, own.signer, revocation);
+    bool bRevocationChecked = true;
+    dwResult = CheckPackageSigner(strCopy, own.signer, bRevocationChecked);
     if (dwResult != ERROR_SUCCESS)
         return dwResult;
     unchecked.bPublisher = own.signer.IsEmpty();
-    unchecked.bRevocation = !own.signer.IsEmpty() && revocation == ERevocation::NotChecked;
+    unchecked.bRevocation = !own.signer.IsEmpty() && !bRevocationChecked;
     if (!bInstallerPackage)
     {
         unchecked.pszRelease = L"an installer program";

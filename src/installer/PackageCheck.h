@@ -75,9 +75,9 @@ DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wst
 // none when own is empty (an unsigned updater checks nothing); otherwise the
 // copy must carry a valid signature whose chain the machine trusts (577; an
 // installer program must hold nothing in its certificate table but that
-// signature), by the updater's publisher (1625). revocation says whether the
-// signer's certificates could be checked for revocation.
-DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, ERevocation& revocation);
+// signature), by the updater's publisher (1625). bRevocationChecked says
+// whether the signer's certificates could be checked for revocation.
+DWORD CheckPackageSigner(const std::wstring& strCopy, const Signer& own, bool& bRevocationChecked);
 
 // Checks that a Windows Installer package is a release of the installed
 // product (strInstalledCode, from the maker's installer key) and no older:

@@ -13,9 +13,10 @@ namespace
 // run's own folder).
 bool IsPackageOfRelease(const CopiedFile& copy, const std::wstring& strInstalledCode, const Signer& own)
 {
-    ERevocation revocation = ERevocation::Checked;
+    bool bRevocationChecked = true;
     PackageIdentity identity;
-    if (IsWholeCompoundFile(copy.strPath) && CheckPackageSigner(copy.strPath, own, revocation) == ERROR_SUCCESS &&
+    if (IsWholeCompoundFile(copy.strPath) &&
+        CheckPackageSigner(copy.strPath, own, bRevocationChecked) == ERROR_SUCCESS &&
         CheckInstallerPackage(copy.strPath) == ERROR_SUCCESS && ReadPackageIdentity(copy.strPath, identity) &&
         EqualsNoCaseAscii(identity.strProductCode, strInstalledCode))
         return true;

@@ -173,7 +173,7 @@ std::vector<BYTE> BytesOf(const CRYPT_DATA_BLOB& blob)
 // The chain of the signer's certificate, built by the machine's chain engine
 // from the certificates the signature carries, and judged.
 DWORD JudgeChain(const CRYPT_PROVIDER_DATA& provider, const CRYPT_PROVIDER_SGNR& signer, Signer& who,
-                 ERevocation& revocation)
+                 bool& bRevocationChecked)
 {
     const TrustFunctions& trust = Trust();
     const CScopedHandle<CertStoreTraits> hCarried(
@@ -216,12 +216,12 @@ DWORD JudgeChain(const CRYPT_PROVIDER_DATA& provider, const CRYPT_PROVIDER_SGNR&
     who.issuerName = BytesOf(issuer.Subject);
     who.issuerKey.assign(key.Algorithm.pszObjId, key.Algorithm.pszObjId + std::strlen(key.Algorithm.pszObjId) + 1);
     who.issuerKey.insert(who.issuerKey.end(), key.PublicKey.pbData, key.PublicKey.pbData + key.PublicKey.cbData);
-    revocation = (dwStatus & kRevocationUnknown) != 0 ? ERevocation::NotChecked : ERevocation::Checked;
+    bRevocationChecked = (dwStatus & kRevocationUnknown) == 0;
     return ERROR_SUCCESS;
 }
 }
 
-DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, Signer& signer, ERevocation& revocation)
+DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, Signer& signer, bool& bRevocationChecked)
 {
     if (!Trust().IsComplete())
         return ERROR_PROC_NOT_FOUND;
@@ -233,12 +233,12 @@ DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, Signer& sig
     if (!pSigner || pSigner->csCertChain == 0 || !pSigner->pasCertChain[0].pCert)
         return kErrorInvalidImageHash;
     Signer who;
-    ERevocation checked = ERevocation::NotChecked;
-    const DWORD dwJudged = JudgeChain(*pProvider, *pSigner, who, checked);
+    bool bChecked = false;
+    const DWORD dwJudged = JudgeChain(*pProvider, *pSigner, who, bChecked);
     if (dwJudged != ERROR_SUCCESS)
         return dwJudged;
     signer = std::move(who);
-    revocation = checked;
+    bRevocationChecked = bChecked;
     return ERROR_SUCCESS;
 }
 
@@ -291,8 +291,8 @@ DWORD ReadOwnSigner(Signer& signer)
     const DWORD dwOpened = OpenOwnImage(hFile, strName);
     if (dwOpened != ERROR_SUCCESS)
         return dwOpened;
-    ERevocation revocation = ERevocation::NotChecked;
-    return VerifyFileSignature(strName, hFile.Get(), signer, revocation);
+    bool bRevocationChecked = false;
+    return VerifyFileSignature(strName, hFile.Get(), signer, bRevocationChecked);
 }
 
 namespace

@@ -31,13 +31,6 @@ struct Signer
     bool IsEmpty() const { return subject.empty(); }
 };
 
-// What became of the revocation check of a valid signature.
-enum class ERevocation
-{
-    Checked,
-    NotChecked, // no revocation server answered, or a certificate names none
-};
-
 // Verifies the embedded signature of the file open as hFile (with read
 // access) and named strPath, with no user interface. A program file is read
 // through hFile; a Windows Installer package is read by its name, so strPath
@@ -55,9 +48,10 @@ enum class ERevocation
 // one whose chain does not end at a root the machine trusts or that the
 // policy refuses, or one with a revoked certificate; ERROR_PROC_NOT_FOUND
 // when the system's signature functions cannot be loaded. On success signer
-// holds the signer and revocation what became of its check; on failure both
-// are left as they were.
-DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, Signer& signer, ERevocation& revocation);
+// holds the signer, and bRevocationChecked says whether revocation could be
+// checked (else no revocation server answered, or a certificate names none);
+// on failure both are left as they were.
+DWORD VerifyFileSignature(const std::wstring& strPath, HANDLE hFile, Signer& signer, bool& bRevocationChecked);
 
 // Whether two signers are the same publisher: the same subject, issued by
 // the same certificate (the same issuer name and public key). A renewed

@@ -36,8 +36,8 @@ Signer SignerOf(const std::wstring& strPath)
 {
     CHandle h(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     Signer signer;
-    ERevocation revocation = ERevocation::Checked;
-    EXPECT_EQ(VerifyFileSignature(strPath, h.Get(), signer, revocation), 0u) << Utf8(strPath);
+    bool bRevocationChecked = true;
+    EXPECT_EQ(VerifyFileSignature(strPath, h.Get(), signer, bRevocationChecked), 0u) << Utf8(strPath);
     return signer;
 }
 
@@ -253,9 +253,10 @@ TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTh
     };
     for (const auto& c : cases)
     {
-        ERevocation revocation = ERevocation::Checked;
-        EXPECT_EQ(CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : Signer(), revocation),
-                  c.dwExpected)
+        bool bRevocationChecked = true;
+        EXPECT_EQ(
+            CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : Signer(), bRevocationChecked),
+            c.dwExpected)
             << Utf8(c.pszPackage) << (c.bSignedUpdater ? " for a signed updater" : " for an unsigned updater");
     }
 }

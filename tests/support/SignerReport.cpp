@@ -18,8 +18,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszArguments, int)
     {
         const std::wstring strPath = pszArguments + 8;
         HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ERevocation revocation = ERevocation::NotChecked;
-        dwResult = VerifyFileSignature(strPath, h, signer, revocation);
+        bool bRevocationChecked = false;
+        dwResult = VerifyFileSignature(strPath, h, signer, bRevocationChecked);
         if (h != INVALID_HANDLE_VALUE)
             ::CloseHandle(h);
     }
