@@ -146,10 +146,28 @@ void CUpdateRun::PrepareUpdate()
     // registry still holds it, and the package is checked against it.
     m_record.strInstalledCode = m_steps.pfnGetProductCode();
     m_record.strInstallDir = m_steps.pfnGetInstallLocation();
+    // The restore package is found and copied while the new package is: the
+    // run's folder is made first, for both.
+    m_work.Create();
+    std::unique_ptr<CWorkerThread> pSearch = CWorkerThread::BeginSuspended(
+        [](void* pParam) -> UINT {
+            auto& run = *static_cast<CUpdateRun*>(pParam);
+            run.m_bRestore =
+                run.m_steps.pfnFindRestorePackage(run.m_record.strInstalledCode, run.m_work, run.m_restore);
+            return 0;
+        },
+        this);
+    if (pSearch && !pSearch->Resume())
+        pSearch.reset(); // never ran: deleting it waits for nothing
     m_dwRefused = m_steps.pfnPreparePackage(m_request.strPackagePath, m_record.strInstalledCode, m_work, m_package);
+    if (pSearch)
+        pSearch.reset(); // waits for the search
+    else
+        m_bRestore = m_steps.pfnFindRestorePackage(m_record.strInstalledCode, m_work, m_restore);
     if (m_dwRefused != ERROR_SUCCESS)
         return;
-    m_bRestore = m_steps.pfnFindRestorePackage(m_record.strInstalledCode, m_work, m_restore);
+    WriteLog(m_bRestore ? L"Restore package: " + m_restore.strFrom + L"\r\n"
+                        : L"No restore package: " + m_restore.strWhyNone + L"\r\n");
     m_hPackage = HoldCopy(m_package.copy.strPath);
     if (m_bRestore)
         m_hRestore = HoldCopy(m_restore.copy.strPath);

@@ -2,46 +2,63 @@
 
 #include "installer/KeptPackages.h"
 #include "installer/MsiPackage.h"
-#include "log/Log.h"
 #include "win/Signature.h"
 #include "win/Text.h"
 
+#include <utility>
+
 namespace
 {
+// The updater's own signer, read once, when a candidate's signer is first
+// checked: by then the check of the new package, beside this, has opened the
+// certificate stores, which takes the longest the first time in a process.
+class CLazyOwnSigner
+{
+public:
+    const Signer* Get()
+    {
+        if (!std::exchange(m_bRead, true))
+            m_dwRead = ReadOwnSigner(m_signer);
+        return m_dwRead == ERROR_SUCCESS ? &m_signer : nullptr;
+    }
+
+private:
+    Signer m_signer;
+    DWORD m_dwRead = ERROR_NOT_READY;
+    bool m_bRead = false;
+};
+
 // Whether a copied candidate is a whole package of the installed release, of
 // the updater's publisher; one that is not is deleted again (it lies in the
-// run's own folder).
-bool IsPackageOfRelease(const CopiedFile& copy, const std::wstring& strInstalledCode, const Signer& own)
+// run's own folder). Without the updater's own signer no candidate is.
+bool IsPackageOfRelease(const CopiedFile& copy, const std::wstring& strInstalledCode, CLazyOwnSigner& own)
 {
     bool bRevocationChecked = true;
     PackageIdentity identity;
-    if (IsWholeCompoundFile(copy.strPath) &&
-        CheckPackageSigner(copy.strPath, own, bRevocationChecked) == ERROR_SUCCESS &&
+    const Signer* pOwn = nullptr;
+    if (IsWholeCompoundFile(copy.strPath) && (pOwn = own.Get()) != nullptr &&
+        CheckPackageSigner(copy.strPath, *pOwn, bRevocationChecked) == ERROR_SUCCESS &&
         CheckInstallerPackage(copy.strPath) == ERROR_SUCCESS && ReadPackageIdentity(copy.strPath, identity) &&
         EqualsNoCaseAscii(identity.strProductCode, strInstalledCode))
         return true;
     ::DeleteFileW(copy.strPath.c_str());
     return false;
 }
-
-bool NoRestorePackage(const wchar_t* pszReason)
-{
-    WriteLog(std::wstring(L"No restore package: ") + pszReason + L"\r\n");
-    return false;
-}
 }
 
 bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work, RestorePackage& restore)
 {
+    const auto NoRestorePackage = [&](const wchar_t* pszReason) {
+        restore.strWhyNone = pszReason;
+        return false;
+    };
     if (strInstalledCode.empty() || !IsProductInstalled(strInstalledCode))
         return NoRestorePackage(L"no installed release that the Windows Installer knows");
     CHandle hFolder;
     std::wstring strFolder;
     if (work.OpenSubFolder(L"Restore", hFolder, strFolder) != ERROR_SUCCESS)
         return NoRestorePackage(L"the run's own folder cannot be made or written");
-    Signer own;
-    if (ReadOwnSigner(own) != ERROR_SUCCESS)
-        return NoRestorePackage(L"the updater's own signer cannot be read");
+    CLazyOwnSigner own;
 
     CopiedFile copy;
     std::wstring strFrom;
@@ -64,7 +81,6 @@ bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work,
     }
     if (!bFound)
         return NoRestorePackage(L"no whole package of the installed release passes the checks");
-    WriteLog(L"Restore package: " + strFrom + L"\r\n");
     restore.copy = std::move(copy);
     restore.strFrom = std::move(strFrom);
     return true;

@@ -12,6 +12,7 @@ struct RestorePackage
 {
     CopiedFile copy;
     std::wstring strFrom;
+    std::wstring strWhyNone; // when there is none
 };
 
 // Finds the installed release's package (strInstalledCode, as the maker's
@@ -23,7 +24,7 @@ struct RestorePackage
 // package (whole, every cabinet embedded, the updater's publisher when the
 // updater is signed) and its product code is the installed product's.
 // Windows strips the cabinets from its cached packages, so that one is
-// expected to fail there. The run's log says "Restore package: <where it
-// came from>\r\n" or "No restore package: <reason>\r\n". False when there is
-// none; restore is left as it was then.
+// expected to fail there. Writes nothing to the log, so that it can run
+// beside the new package's check: false when there is none, with only
+// restore.strWhyNone set, the reason.
 bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work, RestorePackage& restore);

@@ -79,9 +79,12 @@ const UpdateSteps kRecordingSteps = {
             prepared.identity.strProductCode = L"{NEW}";
             return DWORD{ERROR_SUCCESS};
         },
+    // Beside the package's check, on a thread of its own: what it was asked is
+    // recorded with the first removal, which comes after it.
     .pfnFindRestorePackage =
-        [](const std::wstring& strInstalled, CWorkFolder&, RestorePackage&) {
-            return Record(L"FindRestorePackage(" + strInstalled + L")"), false;
+        [](const std::wstring& strInstalled, CWorkFolder&, RestorePackage& restore) {
+            restore.strWhyNone = L"searched for " + strInstalled;
+            return false;
         },
     .pfnRemoveEarlierVersions =
         [](CInstallerSession&, const ProductList& list) {
@@ -214,12 +217,15 @@ std::wstring TextOf(HWND hWnd)
 
 TEST_F(DialogTest, PhasesRunInOrderAndTheWindowClosesItself)
 {
+    const LogCapture log;
     Run();
     ASSERT_TRUE(WaitEnded());
+    // The restore package was looked for before anything was removed.
+    EXPECT_EQ(log.Bytes(), "No restore package: searched for {CODE}\r\n");
     EXPECT_EQ(
         g_strLog,
         L"|SetMarquee(1,1000)|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{CODE})"
-        L"|FindRestorePackage({CODE})|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
+        L"|RemoveEarlierVersions products=8|RemoveLeftovers|GetUninstallString"
         L"|UninstallProduct(MsiExec.exe /I{CODE},{CODE})|InstallPackage(C:\\Run\\new.msi,D:\\Apps\\Vimo\\)"
         L"|KeepPackage(C:\\Run\\new.msi,{NEW})|SetMarquee(0,0)|SetPos(0,0)|Launch(D:\\Apps\\Vimo\\) busy=1|Ended");
 }

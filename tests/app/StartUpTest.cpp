@@ -24,7 +24,11 @@ const UpdateSteps kQuietSteps = {
             prepared.copy.strPath = strPackage;
             return DWORD{ERROR_SUCCESS};
         },
-    .pfnFindRestorePackage = [](const std::wstring&, CWorkFolder&, RestorePackage&) { return false; },
+    .pfnFindRestorePackage =
+        [](const std::wstring&, CWorkFolder&, RestorePackage& restore) {
+            restore.strWhyNone = L"none here";
+            return false;
+        },
     .pfnRemoveEarlierVersions = [](CInstallerSession&, const ProductList&) {},
     .pfnRemoveLeftovers = [](CWorkFolder&) { return std::vector<std::wstring>(); },
     .pfnGetUninstallString = [] { return std::wstring(); },
@@ -57,7 +61,7 @@ TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
     EXPECT_FALSE(IsLogOpen());
     EXPECT_EQ(
         ReadBytes(GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20240229_235958.log"),
-        "installing C:\\Temp dir\\new.msi");
+        "No restore package: none here\r\ninstalling C:\\Temp dir\\new.msi");
     // ...but not by its bare name once start-up has narrowed the search.
     EXPECT_EQ(::LoadLibraryW(L"lumet_beside.dll"), nullptr);
 }
