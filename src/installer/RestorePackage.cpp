@@ -33,11 +33,13 @@ private:
 // run's own folder). Without the updater's own signer no candidate is.
 bool IsPackageOfRelease(const CopiedFile& copy, const std::wstring& strInstalledCode, CLazyOwnSigner& own)
 {
-    bool bRevocationChecked = true;
+    const auto SignedByOwnPublisher = [&] {
+        bool bRevocationChecked = true;
+        const Signer* pOwn = own.Get();
+        return pOwn != nullptr && CheckPackageSigner(copy.strPath, *pOwn, bRevocationChecked) == ERROR_SUCCESS;
+    };
     PackageIdentity identity;
-    const Signer* pOwn = nullptr;
-    if (IsWholeCompoundFile(copy.strPath) && (pOwn = own.Get()) != nullptr &&
-        CheckPackageSigner(copy.strPath, *pOwn, bRevocationChecked) == ERROR_SUCCESS &&
+    if (IsWholeCompoundFile(copy.strPath) && SignedByOwnPublisher() &&
         CheckInstallerPackage(copy.strPath) == ERROR_SUCCESS && ReadPackageIdentity(copy.strPath, identity) &&
         EqualsNoCaseAscii(identity.strProductCode, strInstalledCode))
         return true;
