@@ -13,6 +13,25 @@ constexpr wchar_t kUpdaterCopy[] = L"LumetUpdate.exe";
 std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdaterKey) + L"\\Runs\\" + strGuid; }
 std::wstring RunOnceName(const std::wstring& strGuid) { return L"LumetUpdate-" + strGuid; }
 
+// The record's values under the run's key, each with the field it holds.
+struct TextValue
+{
+    const wchar_t* pszName;
+    std::wstring RunRecord::* pField;
+};
+struct DigestValue
+{
+    const wchar_t* pszName;
+    Sha256 RunRecord::* pField;
+};
+constexpr TextValue kTextValues[] = {
+    {L"InstallDir", &RunRecord::strInstallDir}, {L"InstalledCode", &RunRecord::strInstalledCode},
+    {L"Package", &RunRecord::strPackage},       {L"NewCode", &RunRecord::strNewCode},
+    {L"Restore", &RunRecord::strRestore},       {L"RestoreFrom", &RunRecord::strRestoreFrom}};
+constexpr DigestValue kDigestValues[] = {{L"PackageSHA256", &RunRecord::package},
+                                         {L"RestoreSHA256", &RunRecord::restore},
+                                         {L"UpdaterSHA256", &RunRecord::updater}};
+
 // Copies the running updater into the run's folder; its digest in digest.
 DWORD CopyUpdater(CWorkFolder& work, Sha256& digest)
 {
@@ -64,25 +83,17 @@ DWORD CRunRecord::Begin(CWorkFolder& work, RunRecord& record)
     m_strGuid = work.Guid();
     CMyRegKey key;
     dwResult = key.Create(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
-    const auto setText = [&](const wchar_t* pszName, const std::wstring& strValue) {
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetStringValue(pszName, strValue);
-    };
-    const auto setDigest = [&](const wchar_t* pszName, const Sha256& digest) {
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetBinaryValue(pszName, digest.data(), static_cast<DWORD>(digest.size()));
-    };
     if (dwResult == ERROR_SUCCESS)
         dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(record.ePhase));
-    setText(L"InstallDir", record.strInstallDir);
-    setText(L"InstalledCode", record.strInstalledCode);
-    setText(L"Package", record.strPackage);
-    setDigest(L"PackageSHA256", record.package);
-    setText(L"NewCode", record.strNewCode);
-    setText(L"Restore", record.strRestore);
-    setDigest(L"RestoreSHA256", record.restore);
-    setText(L"RestoreFrom", record.strRestoreFrom);
-    setDigest(L"UpdaterSHA256", record.updater);
+    for (const TextValue& value : kTextValues)
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetStringValue(value.pszName, record.*value.pField);
+    for (const DigestValue& value : kDigestValues)
+    {
+        const Sha256& digest = record.*value.pField;
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetBinaryValue(value.pszName, digest.data(), static_cast<DWORD>(digest.size()));
+    }
     if (dwResult == ERROR_SUCCESS)
         dwResult = key.Flush();
     if (dwResult == ERROR_SUCCESS)
@@ -106,23 +117,15 @@ DWORD CRunRecord::Resume(const std::wstring& strGuid, CWorkFolder& work, RunReco
     RunRecord read;
     ULONGLONG nPhase = 0;
     DWORD dwResult = key.QueryQwordValue(L"Phase", nPhase);
-    const auto getText = [&](const wchar_t* pszName, std::wstring& strValue) {
+    for (const TextValue& value : kTextValues)
         if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryStringValue(pszName, strValue);
-    };
-    const auto getDigest = [&](const wchar_t* pszName, Sha256& digest) {
+            dwResult = key.QueryStringValue(value.pszName, read.*value.pField);
+    for (const DigestValue& value : kDigestValues)
+    {
+        Sha256& digest = read.*value.pField;
         if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryBinaryValue(pszName, digest.data(), static_cast<DWORD>(digest.size()));
-    };
-    getText(L"InstallDir", read.strInstallDir);
-    getText(L"InstalledCode", read.strInstalledCode);
-    getText(L"Package", read.strPackage);
-    getDigest(L"PackageSHA256", read.package);
-    getText(L"NewCode", read.strNewCode);
-    getText(L"Restore", read.strRestore);
-    getDigest(L"RestoreSHA256", read.restore);
-    getText(L"RestoreFrom", read.strRestoreFrom);
-    getDigest(L"UpdaterSHA256", read.updater);
+            dwResult = key.QueryBinaryValue(value.pszName, digest.data(), static_cast<DWORD>(digest.size()));
+    }
     if (dwResult != ERROR_SUCCESS || nPhase < static_cast<ULONGLONG>(EPhase::Prepared) ||
         nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
         return ERROR_NOT_FOUND;

@@ -22,6 +22,13 @@ struct StartedRun
 };
 using Runs = std::vector<StartedRun>;
 Runs g_vecRun;
+// Records the run in g_vecRun instead of starting anything; every run succeeds.
+DWORD RecordRun(const ChildProgram& program, DWORD& dwExitCode)
+{
+    g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
+    dwExitCode = 0;
+    return ERROR_SUCCESS;
+}
 const std::wstring kSystem = L"C:\\windows\\system32";
 const std::wstring kMsiexec = kSystem + L"\\msiexec.exe";
 const std::wstring kLogFolder = (std::filesystem::temp_directory_path() / L"VimoLog").wstring();
@@ -101,11 +108,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
     WriteBytes(kOwnUninstaller, "uninstaller");
     const SeamOverride<PfnGetSecurityInfo> security(g_pfnGetSecurityInfo, &PresentSecurity);
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram& program, DWORD& dwExitCode) {
-        g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
-        dwExitCode = 0;
-        return DWORD{ERROR_SUCCESS};
-    });
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
     CWorkFolder work;
     for (const Case& c : cases)
     {
@@ -155,11 +158,7 @@ TEST(InstallerRunsTest, AStoredUninstallProgramRunsOnlyWhereTheAdministratorsAlo
 {
     WriteBytes(kOwnUninstaller, "uninstaller");
     const SeamOverride<PfnGetSecurityInfo> security(g_pfnGetSecurityInfo, &PresentSecurity);
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram& program, DWORD& dwExitCode) {
-        g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
-        dwExitCode = 0;
-        return DWORD{ERROR_SUCCESS};
-    });
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
     const std::wstring strCommand = L"\"" + kOwnUninstaller + L"\" /S";
     const struct
     {
