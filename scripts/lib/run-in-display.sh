@@ -45,7 +45,9 @@ if [ "${LUMET_DEMO_POWER_LOSS:-}" = 1 ]; then
     "$WINESERVER" -w
     rm -f "$drive/lumet-block" "$drive/lumet-blocked"
     echo "RunOnce values left for the next start:"
-    grep -A1 -i 'RunOnce\]' "$WINEPREFIX/system.reg" | grep -i lumetupdate | sed 's/^/  /'
+    awk 'tolower($0) ~ /^\[software\\\\microsoft\\\\windows\\\\currentversion\\\\runonce\]/ { f = 1; next }
+         /^\[/ { f = 0 }
+         f && tolower($0) ~ /lumetupdate/ { print "  " $0 }' "$WINEPREFIX/system.reg"
     echo "the machine starts again (wineboot -r), and with it the update's RunOnce value"
     "$WINE" wineboot -r >/dev/null 2>&1
 fi
