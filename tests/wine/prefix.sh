@@ -22,10 +22,21 @@ new_run() {
 }
 
 # end_run: ends the copy's own wineserver, never Wine processes by name, and
-# removes the copy.
+# removes the copy. A program that was being started as the server ended
+# (the shell starting the application, say) never reached the server and
+# waits for it for ever: what still runs with this copy's prefix in its
+# environment, but this script, is ended by its process number.
 end_run() {
     WINEPREFIX="$run/prefix" "$WINESERVER" -k 2>/dev/null
     WINEPREFIX="$run/prefix" "$WINESERVER" -w 2>/dev/null
+    for environ in /proc/[0-9]*/environ; do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        [ "$pid" = $$ ] && continue
+        if { tr '\0' '\n' <"$environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$run/prefix"; then
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+    done
     if [ "${LUMET_KEEP_PREFIX:-0}" = 1 ]; then
         echo "prefix kept in $run/prefix"
     else
