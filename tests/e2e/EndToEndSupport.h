@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include "win/Com.h"
+#include "win/KnownFolders.h"
 #include "win/MyRegKey.h"
 
 #include <exdisp.h>
@@ -26,22 +27,11 @@ inline const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}"
 inline const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
 inline const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
 
-inline std::wstring FromUnix(std::string path)
-{
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return L"Z:" + std::wstring(path.begin(), path.end());
-}
 inline std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
 inline std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
 
-inline std::wstring ShellFolder(int nCsidl)
-{
-    wchar_t sz[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, sz);
-    return sz;
-}
-inline std::wstring LogFolder() { return ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log"; }
-inline std::wstring DataFolder() { return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\VimoLumet"; }
+inline std::wstring LogFolder() { return GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log"; }
+inline std::wstring DataFolder() { return GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\VimoLumet"; }
 
 // A string value, or "<none>".
 inline std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszName)
@@ -129,7 +119,7 @@ inline std::string RestoreFromSource() { return "Restore package: " + Utf8(Packa
 // The restore package that the first update kept of the new release.
 inline std::string KeptRestore()
 {
-    return "Restore package: " + Utf8(ShellFolder(CSIDL_COMMON_APPDATA)) + "\\Vimo\\LumetUpdate\\" + Utf8(kNew) +
+    return "Restore package: " + Utf8(GetShellFolder(CSIDL_COMMON_APPDATA)) + "\\Vimo\\LumetUpdate\\" + Utf8(kNew) +
            "\\new.msi\r\n";
 }
 

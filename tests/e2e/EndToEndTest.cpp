@@ -305,7 +305,8 @@ TEST_P(EndToEndInstallerLogs, GoToTheRunsOwnFolderWhereTheirsIsNotSafe)
         ASSERT_TRUE(MakeFolderLink(TempFolder() + L"VimoLog", strVictim));
         break;
     case ETempPlace::TempFolderTooLong:
-        strTemp = ShellFolder(CSIDL_PROFILE) + L"\\Temp\\" + std::wstring(130, L't') + L"\\" + std::wstring(130, L'u');
+        strTemp =
+            GetShellFolder(CSIDL_PROFILE) + L"\\Temp\\" + std::wstring(130, L't') + L"\\" + std::wstring(130, L'u');
         break;
     case ETempPlace::TempFolderOutsideTheProfile:
         strTemp = strVictim;
@@ -409,7 +410,7 @@ TEST(EndToEndRestore, TheKeptPackageRestoresTheReleaseOfTheLastUpdate)
 {
     PrepareInstalledMachine();
     ASSERT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
-    const std::wstring strKept = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\" + kNew + L"\\new.msi";
+    const std::wstring strKept = GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\" + kNew + L"\\new.msi";
     EXPECT_EQ(ReadBytes(strKept), ReadBytes(Package(L"new.msi")));
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\" + kNew, L"FileName"), L"new.msi");
     StripCachedPackage(kNew, L"new-stripped.msi");

@@ -14,13 +14,6 @@
 
 namespace
 {
-std::wstring FromUnix(const std::string& path)
-{
-    std::wstring strPath = L"Z:" + std::wstring(path.begin(), path.end());
-    std::replace(strPath.begin(), strPath.end(), L'/', L'\\');
-    return strPath;
-}
-
 // The packages and programs of make-check-packages.sh.
 std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
 

@@ -184,6 +184,13 @@ bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
     return false;
 }
 
+std::wstring FromUnix(const std::string& path)
+{
+    std::wstring strPath = L"Z:" + std::wstring(path.begin(), path.end());
+    std::replace(strPath.begin(), strPath.end(), L'/', L'\\');
+    return strPath;
+}
+
 std::string UnixMode(const std::wstring& strPath)
 {
     const std::wstring strOut = strPath + L".mode";

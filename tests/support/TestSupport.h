@@ -94,6 +94,9 @@ std::vector<std::pair<std::wstring, std::wstring>> ListedProducts();
 // point attribute, as Windows shows a junction. False when it could not.
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget);
 
+// The Wine path of a Unix path ("/a/b" is "Z:\\a\\b").
+std::wstring FromUnix(const std::string& path);
+
 // The Unix permission bits of a file (Wine only), as stat prints them
 // ("755"): where Wine keeps what an owner or access list set; empty when they
 // cannot be read.

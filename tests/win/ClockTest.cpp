@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 namespace
 {
 TEST(ClockTest, TimeStampsHaveFixedWidthFields)
@@ -23,30 +21,5 @@ TEST(ClockTest, TimeStampsHaveFixedWidthFields)
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatTimeStamp(c.st), c.pszExpected);
-}
-
-TEST(ClockTest, NumbersArePaddedToTheirWidth)
-{
-    const struct
-    {
-        unsigned n;
-        size_t nWidth;
-        wchar_t chPad;
-        const wchar_t* pszExpected;
-    } cases[] = {
-        {0, 1, L'0', L"x0"},
-        {0, 3, L'0', L"x000"},
-        {7, 2, L' ', L"x 7"},
-        {123, 2, L'0', L"x123"},
-        {10, 0, L'0', L"x10"},
-        {UINT_MAX, 1, L'0', L"x4294967295"},
-        {UINT_MAX, 12, L'0', L"x004294967295"},
-    };
-    for (const auto& c : cases)
-    {
-        std::wstring text = L"x"; // appended to, not replaced
-        AppendNumber(text, c.n, c.nWidth, c.chPad);
-        EXPECT_EQ(text, c.pszExpected);
-    }
 }
 }

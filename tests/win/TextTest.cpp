@@ -1,7 +1,6 @@
 #include "win/Text.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
 
 #include <string_view>
 
@@ -52,21 +51,6 @@ TEST(TextTest, FullPathsStartAtADriveRootOrAServer)
         EXPECT_EQ(StartsWithDriveRoot(c.path), c.bDriveRoot) << testing::PrintToString(std::wstring(c.path));
         EXPECT_EQ(IsFullPath(c.path), c.bFull) << testing::PrintToString(std::wstring(c.path));
     }
-}
-
-TEST(TextTest, LastCharsAndUniqueNames)
-{
-    EXPECT_EQ(LastChars(L"abc", 2), L"bc");
-    EXPECT_EQ(LastChars(L"abc", 3), L"abc");
-    EXPECT_EQ(LastChars(L"abc", 9), L"abc");
-    EXPECT_EQ(LastChars(L"abc", 0), L"");
-
-    const std::wstring strName = UniqueName(L"VimoLog");
-    GUID guid;
-    ASSERT_EQ(strName.size(), 8u + 38u);
-    EXPECT_EQ(strName.substr(0, 8), L"VimoLog-");
-    EXPECT_EQ(::CLSIDFromString(strName.substr(8).c_str(), &guid), S_OK); // braced
-    EXPECT_NE(UniqueName(L"VimoLog"), strName);
 }
 
 TEST(TextTest, Utf8ConvertsBothWays)
