@@ -8,6 +8,6 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     CWorkFolder work;
     const bool bRan = CFolderRemover(work).DeleteFolderContents(argv[1]);
-    work.Finish();
+    work.Finish(false);
     return bRan ? 0 : 1;
 }

@@ -1,52 +1,92 @@
 #include "app/RunRecord.h"
 
-#include "installer/KeptPackages.h"
+#include "app/ResumeService.h"
 #include "win/FileCopy.h"
-#include "win/Signature.h"
+#include "win/KnownFolders.h"
+#include "win/PackageCache.h"
+#include "win/Security.h"
 #include "win/Text.h"
+
+#include <shlobj.h>
 
 namespace
 {
-constexpr wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr wchar_t kUpdaterCopy[] = L"LumetUpdate.exe";
+const std::wstring kRunsKey = std::wstring(kUpdaterKey) + L"\\Runs";
 
-std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdaterKey) + L"\\Runs\\" + strGuid; }
-std::wstring RunOnceName(const std::wstring& strGuid) { return L"LumetUpdate-" + strGuid; }
+std::wstring RecordKey(const std::wstring& strGuid) { return kRunsKey + L"\\" + strGuid; }
 
-// The record's values under the run's key, each with the field it holds.
+// The plan's values under the run's key, each with the field it holds.
 struct TextValue
 {
     const wchar_t* pszName;
-    std::wstring RunRecord::* pField;
+    std::wstring UpdatePlan::* pField;
 };
 struct DigestValue
 {
     const wchar_t* pszName;
-    Sha256 RunRecord::* pField;
+    Sha256 UpdatePlan::* pField;
 };
 constexpr TextValue kTextValues[] = {
-    {L"InstallDir", &RunRecord::strInstallDir}, {L"InstalledCode", &RunRecord::strInstalledCode},
-    {L"Package", &RunRecord::strPackage},       {L"NewCode", &RunRecord::strNewCode},
-    {L"Restore", &RunRecord::strRestore},       {L"RestoreFrom", &RunRecord::strRestoreFrom}};
-constexpr DigestValue kDigestValues[] = {{L"PackageSHA256", &RunRecord::package},
-                                         {L"RestoreSHA256", &RunRecord::restore},
-                                         {L"UpdaterSHA256", &RunRecord::updater}};
+    {L"InstallDir", &UpdatePlan::strInstallDir}, {L"InstalledCode", &UpdatePlan::strInstalledCode},
+    {L"Package", &UpdatePlan::strPackage},       {L"NewCode", &UpdatePlan::strNewCode},
+    {L"Restore", &UpdatePlan::strRestore},       {L"RestoreFrom", &UpdatePlan::strRestoreFrom},
+    {L"UserSid", &UpdatePlan::strUserSid},       {L"UserProfile", &UpdatePlan::strUserProfile}};
+constexpr DigestValue kDigestValues[] = {{L"PackageSHA256", &UpdatePlan::package},
+                                         {L"RestoreSHA256", &UpdatePlan::restore},
+                                         {L"UpdaterSHA256", &UpdatePlan::updater}};
+
+// The copies are recorded by their place in the cache.
+DWORD WritePlan(const CMyRegKey& key, UpdatePlan plan)
+{
+    plan.strPackage = RelativeToCache(plan.strPackage);
+    plan.strRestore = RelativeToCache(plan.strRestore);
+    DWORD dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(plan.ePhase));
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = key.SetQwordValue(L"Starts", plan.nStarts);
+    for (const TextValue& value : kTextValues)
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetStringValue(value.pszName, plan.*value.pField);
+    for (const DigestValue& value : kDigestValues)
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.SetBinaryValue(value.pszName, (plan.*value.pField).data(), sizeof(Sha256));
+    return dwResult == ERROR_SUCCESS ? key.Flush() : dwResult;
+}
+
+DWORD ReadPlan(const CMyRegKey& key, UpdatePlan& plan)
+{
+    UpdatePlan read;
+    ULONGLONG nPhase = 0;
+    DWORD dwResult = key.QueryQwordValue(L"Phase", nPhase);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = key.QueryQwordValue(L"Starts", read.nStarts);
+    for (const TextValue& value : kTextValues)
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.QueryStringValue(value.pszName, read.*value.pField);
+    for (const DigestValue& value : kDigestValues)
+        if (dwResult == ERROR_SUCCESS)
+            dwResult = key.QueryBinaryValue(value.pszName, (read.*value.pField).data(), sizeof(Sha256));
+    if (dwResult != ERROR_SUCCESS || nPhase < static_cast<ULONGLONG>(EPhase::Prepared) ||
+        nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
+        return ERROR_NOT_FOUND;
+    read.ePhase = static_cast<EPhase>(nPhase);
+    read.strPackage = InCache(read.strPackage);
+    read.strRestore = InCache(read.strRestore);
+    plan = std::move(read);
+    return ERROR_SUCCESS;
+}
 
 // Copies the running updater into the run's folder; its digest in digest.
-DWORD CopyUpdater(CWorkFolder& work, Sha256& digest)
+// A signed updater's copy must be signed by its signer.
+DWORD CopyUpdater(CWorkFolder& work, const Signer& own, Sha256& digest)
 {
     CHandle hImage;
     std::wstring strImage;
-    Signer own;
     DWORD dwResult = OpenOwnImage(hImage, strImage);
     LARGE_INTEGER size = {};
     if (dwResult == ERROR_SUCCESS && !::GetFileSizeEx(hImage.Get(), &size))
         dwResult = ::GetLastError();
     if (dwResult == ERROR_SUCCESS)
-        dwResult = ReadOwnSigner(own);
-    if (dwResult != ERROR_SUCCESS)
-        return dwResult;
-    dwResult = CopyIntoFolder(hImage.Get(), size.QuadPart, work.Handle(), kUpdaterCopy, digest);
+        dwResult = CopyIntoFolder(hImage.Get(), size.QuadPart, work.Handle(), kUpdaterCopy, digest);
     if (dwResult != ERROR_SUCCESS || own.IsEmpty())
         return dwResult;
     const std::wstring strCopy = work.Path() + L"\\" + kUpdaterCopy;
@@ -61,43 +101,22 @@ DWORD CopyUpdater(CWorkFolder& work, Sha256& digest)
 }
 }
 
-DWORD CRunRecord::SetRunOnce(const CWorkFolder& work) const
-{
-    CMyRegKey runOnce;
-    DWORD dwResult = runOnce.Create(HKEY_LOCAL_MACHINE, kRunOnceKey);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = runOnce.SetStringValue(RunOnceName(m_strGuid).c_str(),
-                                          L"\"" + work.Path() + L"\\" + kUpdaterCopy + L"\" /resume " + m_strGuid);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = runOnce.Flush();
-    return dwResult;
-}
-
-DWORD CRunRecord::Begin(CWorkFolder& work, RunRecord& record)
+DWORD CRunRecord::Begin(CWorkFolder& work, UpdatePlan& plan, const Signer& own)
 {
     DWORD dwResult = work.Create();
     if (dwResult == ERROR_SUCCESS)
-        dwResult = CopyUpdater(work, record.updater);
+        dwResult = CopyUpdater(work, own, plan.updater);
     if (dwResult != ERROR_SUCCESS)
         return dwResult;
+    plan.strUserSid = UserSid();
+    plan.strUserProfile = GetShellFolder(CSIDL_PROFILE);
     m_strGuid = work.Guid();
     CMyRegKey key;
     dwResult = key.Create(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
     if (dwResult == ERROR_SUCCESS)
-        dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(record.ePhase));
-    for (const TextValue& value : kTextValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetStringValue(value.pszName, record.*value.pField);
-    for (const DigestValue& value : kDigestValues)
-    {
-        const Sha256& digest = record.*value.pField;
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetBinaryValue(value.pszName, digest.data(), static_cast<DWORD>(digest.size()));
-    }
+        dwResult = WritePlan(key, plan);
     if (dwResult == ERROR_SUCCESS)
-        dwResult = key.Flush();
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = SetRunOnce(work);
+        dwResult = RegisterAgain(work);
     if (dwResult != ERROR_SUCCESS)
     {
         key.Close();
@@ -108,35 +127,28 @@ DWORD CRunRecord::Begin(CWorkFolder& work, RunRecord& record)
     return ERROR_SUCCESS;
 }
 
-DWORD CRunRecord::Resume(const std::wstring& strGuid, CWorkFolder& work, RunRecord& record)
+DWORD CRunRecord::Resume(const std::wstring& strGuid, UpdatePlan& plan)
 {
     CMyRegKey key;
     if (!IsBracedGuid(strGuid) ||
-        key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
+        key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS ||
+        ReadPlan(key, plan) != ERROR_SUCCESS)
         return ERROR_NOT_FOUND;
-    RunRecord read;
-    ULONGLONG nPhase = 0;
-    DWORD dwResult = key.QueryQwordValue(L"Phase", nPhase);
-    for (const TextValue& value : kTextValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryStringValue(value.pszName, read.*value.pField);
-    for (const DigestValue& value : kDigestValues)
-    {
-        Sha256& digest = read.*value.pField;
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryBinaryValue(value.pszName, digest.data(), static_cast<DWORD>(digest.size()));
-    }
-    if (dwResult != ERROR_SUCCESS || nPhase < static_cast<ULONGLONG>(EPhase::Prepared) ||
-        nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
-        return ERROR_NOT_FOUND;
-    read.ePhase = static_cast<EPhase>(nPhase);
     m_strGuid = strGuid;
     m_key = std::move(key);
-    record = std::move(read);
-    dwResult = work.OpenExisting(strGuid);
-    // Set again before anything else is done: another interruption resumes
-    // again.
-    return dwResult == ERROR_SUCCESS ? SetRunOnce(work) : dwResult;
+    return ERROR_SUCCESS;
+}
+
+void CRunRecord::CountStart(UpdatePlan& plan)
+{
+    ++plan.nStarts;
+    m_key.SetQwordValue(L"Starts", plan.nStarts);
+    m_key.Flush();
+}
+
+DWORD CRunRecord::RegisterAgain(const CWorkFolder& work) const
+{
+    return RegisterResumeService(m_strGuid, work.Path() + L"\\" + kUpdaterCopy);
 }
 
 void CRunRecord::SetPhase(EPhase ePhase)
@@ -153,12 +165,28 @@ void CRunRecord::End()
 {
     if (!IsPending())
         return;
-    CMyRegKey runOnce;
-    if (runOnce.Open(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
-    {
-        runOnce.DeleteValue(RunOnceName(m_strGuid).c_str());
-        runOnce.Flush();
-    }
+    // The service first: a record without a service is never acted on, a
+    // service without a record is refused and deletes itself.
+    DeleteResumeService(m_strGuid);
     m_key.Close();
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, RecordKey(m_strGuid).c_str());
+}
+
+std::wstring FindUnfinishedRun()
+{
+    CMyRegKey runs;
+    wchar_t szName[64];
+    DWORD cchName = 64;
+    if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey.c_str()) != ERROR_SUCCESS ||
+        ::RegEnumKeyExW(runs.Get(), 0, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return std::wstring();
+    return std::wstring(szName, cchName);
+}
+
+bool ReadRunUser(const std::wstring& strGuid, std::wstring& strSid, std::wstring& strProfile)
+{
+    CMyRegKey key;
+    return IsBracedGuid(strGuid) && key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str()) == ERROR_SUCCESS &&
+           key.QueryStringValue(L"UserSid", strSid) == ERROR_SUCCESS &&
+           key.QueryStringValue(L"UserProfile", strProfile) == ERROR_SUCCESS;
 }

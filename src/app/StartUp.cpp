@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include "app/LumetUpdateDlg.h"
+#include "app/ResumeService.h"
 #include "app/UpdateRun.h"
 #include "log/Log.h"
 #include "log/LogRetention.h"
@@ -56,10 +57,10 @@ void ApplyProcessMitigations()
 class CRunLog
 {
 public:
-    CRunLog()
+    explicit CRunLog(const std::wstring& strProfile)
     {
         // Without a log the program runs on.
-        const std::wstring strPath = MakeLogFilePath();
+        const std::wstring strPath = MakeLogFilePath(strProfile);
         OpenLog(strPath);
         if (!strPath.empty())
             PruneOldLogs(strPath.substr(0, strPath.rfind(L'\\')));
@@ -86,12 +87,82 @@ UpdateRequest GetRequestFromCommandLine(const wchar_t* pszCommandLine)
         request.strResumeGuid = nArgs > 2 ? ppArgs.Get()[2] : L"{}";
     return request;
 }
+
+// Runs an update with no window, as the service manager starts a resumed
+// one: the phases hand over through events instead of window messages.
+class CQuietRun : public CUpdateEvents
+{
+public:
+    void OnRemovalOver() override { ::SetEvent(m_hRemovalOver.Get()); }
+    void OnProgressStopped() override {}
+    void OnUpdateOver() override { ::SetEvent(m_hOver.Get()); }
+
+    // Carries out run, which must have been made with this as its events.
+    DWORD Carry(CUpdateRun& run)
+    {
+        run.StartRemoveThread();
+        if (run.RemoveThread() && ::WaitForSingleObject(m_hRemovalOver.Get(), INFINITE) == WAIT_OBJECT_0)
+        {
+            run.StartInstallThread();
+            if (run.InstallThread())
+                ::WaitForSingleObject(m_hOver.Get(), INFINITE);
+        }
+        return run.Finish();
+    }
+
+private:
+    CHandle m_hRemovalOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    CHandle m_hOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// What the service manager runs: the resumed update, carried out quietly.
+struct ServiceContext
+{
+    UpdateRequest request;
+    const UpdateSteps* pSteps;
+};
+
+DWORD RunQuietly(void* pParam)
+{
+    const auto& context = *static_cast<const ServiceContext*>(pParam);
+    const CComInit com;
+    CQuietRun events;
+    CUpdateRun run(context.request, events, *context.pSteps);
+    return events.Carry(run);
+}
+
+// One update in the progress window.
+DWORD RunInWindow(const UpdateRequest& request, const UpdateSteps& steps, bool& bPending)
+{
+    CLumetUpdateDlg dlg;
+    CUpdateRun run(request, dlg, steps);
+    dlg.Show(run);
+    const DWORD dwExitCode = run.Finish();
+    bPending = run.IsPending();
+    return dwExitCode;
+}
 }
 
 int RunLumetUpdate(const wchar_t* pszCommandLine, const UpdateSteps& steps)
 {
     RestrictDllSearchToSystemFolder();
     ApplyProcessMitigations();
+
+    UpdateRequest request = GetRequestFromCommandLine(pszCommandLine);
+    // A resumed run writes its log beside its first run's, in the profile of
+    // the user whose update it is, whoever runs it now.
+    std::wstring strSid, strProfile;
+    if (!request.strResumeGuid.empty())
+        ReadRunUser(request.strResumeGuid, strSid, strProfile);
+    // Started by the service manager at the machine's start: no window, and
+    // the service reports how it ended.
+    if (!request.strResumeGuid.empty() && IsStartedAsResumeService(request.strResumeGuid))
+    {
+        request.bAsService = true;
+        const CRunLog log(strProfile);
+        ServiceContext context{request, &steps};
+        return static_cast<int>(RunAsResumeService(request.strResumeGuid, &RunQuietly, &context));
+    }
 
     INITCOMMONCONTROLSEX icc = {};
     icc.dwSize = sizeof(icc);
@@ -106,13 +177,21 @@ int RunLumetUpdate(const wchar_t* pszCommandLine, const UpdateSteps& steps)
     // this process. Fails only when COM already chose, which it has not.
     ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
                            EOAC_NO_CUSTOM_MARSHAL, nullptr);
-    const CRunLog log;
+    const CRunLog log(strProfile);
     CMultiLanguage table;
     const CMessageTableScope tableScope(table);
     CMultiLanguage::LoadLanguageResource();
 
-    CLumetUpdateDlg dlg;
-    CUpdateRun run(GetRequestFromCommandLine(pszCommandLine), dlg, steps);
-    dlg.Show(run);
-    return static_cast<int>(run.Finish());
+    // An update that was interrupted is carried out first, never beside
+    // another: only once its record has ended does the one asked for run.
+    bool bPending = false;
+    if (const std::wstring strUnfinished = request.strPackagePath.empty() ? std::wstring() : FindUnfinishedRun();
+        !strUnfinished.empty())
+    {
+        WriteLog(L"Unfinished update found: " + strUnfinished + L"\r\n");
+        const DWORD dwResumed = RunInWindow(UpdateRequest{L"", strUnfinished}, steps, bPending);
+        if (bPending || !FindUnfinishedRun().empty())
+            return static_cast<int>(dwResumed);
+    }
+    return static_cast<int>(RunInWindow(request, steps, bPending));
 }

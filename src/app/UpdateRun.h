@@ -54,28 +54,37 @@ struct UpdateSteps
 };
 
 // What an update is asked to do: install a package, or, started again after
-// an interruption, take up the run of the given GUID.
+// an interruption, take up the run of the given GUID; bAsService when the
+// service manager started it so, with nobody's desktop to show anything on.
 struct UpdateRequest
 {
     std::wstring strPackagePath;
     std::wstring strResumeGuid;
+    bool bAsService = false;
 };
 
+// How often the starts of the machine take up a run that cannot be finished
+// before it gives up.
+constexpr ULONGLONG kMostStarts = 3;
+
 // One update: the removal phase and then the install phase, each on a worker
-// thread of its own, one after the other.
+// thread of its own, one after the other, carrying out a plan (UpdatePlan)
+// step by step.
 //
-// The removal phase reads what is installed, checks and copies the package
-// (a package that fails stops the update before anything is removed: nothing
-// else runs), finds and copies a restore package of the installed release,
-// records the run for its resumption (app/RunRecord.h), removes every listed
-// release, cleans up the leftovers and removes the installed copy. The
-// install phase installs the copy into the folder found before; when that
-// fails, it puts the installed release back from the restore package; it
-// keeps the installed package for a later update, starts the application
-// where one is installed and ends the run's record. Beyond that no step's
-// result stops a phase. A resumed run checks its copies against the record,
-// removes what the interrupted run had not yet removed and installs, unless
-// the new release is installed already.
+// The removal phase makes the plan: it reads what is installed, checks and
+// copies the package into the package cache (a package that fails stops the
+// update before anything is removed: nothing else runs), then finds a restore
+// package of the installed release and records the plan (app/RunRecord.h).
+// It removes every listed release, cleans up the leftovers and removes the
+// installed copy. The install phase installs the copy into the folder found
+// before; when that fails, it puts the installed release back from the
+// restore package; it keeps the installed package as the product's source in
+// the cache, starts the application where one is installed and ends the
+// record. An install that another installation holds past its retries, or an
+// install whose restore fails too, keeps the record: the next start of the
+// machine tries again, up to kMostStarts starts. A resumed run reads the plan
+// and how far it got, checks every copy against it and what is installed now,
+// and carries out the rest, or refuses and changes nothing.
 //
 // The window that shows the run (events) starts it, calls StartInstallThread
 // when the removal phase is over, and must not close while IsBusy().
@@ -99,14 +108,18 @@ public:
     // of the install phase, the hand-over between them included.
     bool IsBusy() const { return m_bRemoving != 0 || m_bInstalling != 0; }
 
-    // Once the window has closed: waits for the workers, removes the copies
-    // and the run's own folder, and returns the exit code of the update: the
-    // refusal's code for a refused package, else the install's (0, 3010 when
-    // a restart is needed, 1603, ...), also when the installed release was
-    // restored; 1603 for an install that ended with one of the refusal codes;
-    // 3010 where the install gave 0 but something waits for the restart to be
-    // deleted.
+    // Once the window has closed: waits for the workers, removes from the
+    // run's own folder what the cache does not keep, and returns the exit code
+    // of the update: the refusal's code for a refused update, else the
+    // install's (0, 3010 when a restart is needed, 1603, 1618, ...), also
+    // when the installed release was restored; 1603 for an install that ended
+    // with one of the refusal codes; 3010 where the install gave 0 but an
+    // installer run asked for a restart or something waits for the restart
+    // to be deleted.
     DWORD Finish();
+
+    // Whether the run's record is kept for the next start of the machine.
+    bool IsPending() const { return m_record.IsPending(); }
 
     // The worker threads started so far, null where not.
     HANDLE RemoveThread() const { return m_pRemoveThread ? m_pRemoveThread->Handle() : nullptr; }
@@ -117,32 +130,33 @@ private:
     static UINT InstallThreadProc(void* pParam);
     void RunRemovalPhase();
     void RunInstallPhase();
-    void PrepareUpdate();
+    void MakePlan();
     void TakeUpResumedRun();
+    void Refuse(DWORD dwCode, const std::wstring& strReason, bool bEndRecord);
     void RemoveReleases();
     void Install();
-    void KeepInstalledPackage();
+    void KeepInstalled(const std::wstring& strPath, const Sha256& digest, const std::wstring& strCode,
+                       bool bInstallerPackage);
+    void EndOrKeepRecord();
+    void RemoveWhatIsNotKept();
 
     const UpdateRequest m_request;
     CUpdateEvents& m_events;
     const UpdateSteps m_steps;
     CWorkFolder m_work;
     CInstallerSession m_session{m_work};
-    CRunRecord m_journal;
-    // Written by the removal phase before it is over, read by the install
-    // phase, which that starts.
-    RunRecord m_record;
-    PreparedPackage m_package; // what is installed
-    RestorePackage m_restore;  // the way back, when m_bRestore
-    CHandle m_hPackage;        // the copies, held unwritable from their check to their install
+    CRunRecord m_record;
+    // Made by the removal phase before it is over, read by the install phase,
+    // which that starts; how far it got is the record's.
+    UpdatePlan m_plan;
+    Signer m_own;
+    CHandle m_hPackage; // the copies, held unwritable from their check to their install
     CHandle m_hRestore;
+    std::wstring m_strKept; // the package the cache keeps as the installed one's, once known
     DWORD m_dwRefused = ERROR_SUCCESS;
     DWORD m_dwInstalled = ERROR_INSTALL_FAILURE; // until an install has run
-    bool m_bRestore = false;
-    bool m_bPackageMatches = true;    // a resumed run's copy is its record's
-    bool m_bAlreadyInstalled = false; // a resumed run found the new release installed
-    bool m_bRemove = false;
-    bool m_bApplication = false; // an application is installed at the end
+    bool m_bAlreadyInstalled = false;            // a resumed run found the new release installed
+    bool m_bApplication = false;                 // an application is installed at the end
     bool m_bFinished = false;
     std::atomic<int32_t> m_bRemoving{0};   // set and cleared by the window's thread
     std::atomic<int32_t> m_bInstalling{0}; // set by the window's thread, cleared by the install thread

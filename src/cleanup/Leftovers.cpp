@@ -2,6 +2,7 @@
 
 #include "cleanup/FolderRemover.h"
 #include "cleanup/ShortcutSearch.h"
+#include "log/Log.h"
 #include "win/KnownFolders.h"
 #include "win/MyRegKey.h"
 #include "win/SystemEntry.h"
@@ -22,6 +23,14 @@ constexpr const wchar_t* kUserKeyLevels[] = {L"Software", L"Vimo", L"Lumet"};
 constexpr DWORD kLongestKeyName = 255;
 
 using PfnNtDeleteKey = NTSTATUS(NTAPI*)(HANDLE);
+
+// Whether text is a SID's text form, "S-" and digits and hyphens: one key
+// name below HKEY_USERS, no path.
+bool IsSidText(const std::wstring& text)
+{
+    return text.size() > 2 && text.starts_with(L"S-") &&
+           text.find_first_not_of(L"0123456789-", 2) == std::wstring::npos;
+}
 
 // Whether the key, opened with REG_OPTION_OPEN_LINK, is a registry link.
 bool IsRegistryLink(const CMyRegKey& key)
@@ -64,10 +73,10 @@ void DeleteKeyTree(const CMyRegKey& key)
 // level is opened as itself inside the one above: the walk stops at a link
 // above the key, and a link at the key is deleted as a link. Nothing is
 // reported; a key that stays is not tried again.
-void DeleteUserKey()
+void DeleteUserKey(HKEY hUser)
 {
     CMyRegKey levels[std::size(kUserKeyLevels)];
-    HKEY hParent = HKEY_CURRENT_USER;
+    HKEY hParent = hUser;
     for (size_t i = 0; i < std::size(kUserKeyLevels); ++i)
     {
         const bool bKey = i + 1 == std::size(kUserKeyLevels);
@@ -81,7 +90,7 @@ void DeleteUserKey()
 }
 }
 
-std::vector<std::wstring> RemoveLeftovers(CWorkFolder& work)
+std::vector<std::wstring> RemoveLeftovers(CWorkFolder& work, const std::wstring& strUserSid)
 {
     std::vector<std::wstring> vecFound = FindDesktopShortcuts();
 
@@ -99,6 +108,14 @@ std::vector<std::wstring> RemoveLeftovers(CWorkFolder& work)
     if (!strCommonAppData.empty())
         CFolderRemover(work).DeleteFolderContents(strCommonAppData + kDataFolder); // the folder itself stays
 
-    DeleteUserKey();
+    // Another user's key (a resumed run's, started for them by the service
+    // manager) is reached through their hive, where it is loaded, never
+    // through this process's own.
+    if (strUserSid.empty())
+        DeleteUserKey(HKEY_CURRENT_USER);
+    else if (CMyRegKey hive; IsSidText(strUserSid) && hive.Open(HKEY_USERS, strUserSid.c_str()) == ERROR_SUCCESS)
+        DeleteUserKey(hive.Get());
+    else
+        WriteLog(L"Per-user key left: the registry of " + strUserSid + L" is not loaded\r\n");
     return vecFound;
 }

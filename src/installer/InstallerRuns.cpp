@@ -218,7 +218,12 @@ DWORD CInstallerSession::Run(const std::wstring& strApplication, const std::wstr
         if (m_strEnvironment.empty())
             return ERROR_ENVVAR_NOT_FOUND;
     }
-    return g_pfnRunCommandLine({strApplication, strCommandLine, strFolder, m_strEnvironment}, dwExitCode);
+    const DWORD dwStarted =
+        g_pfnRunCommandLine({strApplication, strCommandLine, strFolder, m_strEnvironment}, dwExitCode);
+    if (dwStarted == ERROR_SUCCESS &&
+        (dwExitCode == ERROR_SUCCESS_REBOOT_REQUIRED || dwExitCode == ERROR_SUCCESS_REBOOT_INITIATED))
+        m_bRestartNeeded = true;
+    return dwStarted;
 }
 
 void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCommand,
@@ -233,9 +238,10 @@ void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCom
     const std::wstring strProgram = pszUninstallCommand ? ProgramOf(pszUninstallCommand) : std::wstring();
     if (!pszUninstallCommand || IsWindowsInstaller(strProgram))
     {
-        RunWindowsInstaller(
-            session, L"MsiExec.exe /X" + strProductCode + L" /quiet /lv " + Quoted(session.GetInstallerLogPath()),
-            dwExitCode);
+        RunWindowsInstaller(session,
+                            L"MsiExec.exe /X" + strProductCode + L" /quiet /norestart /lv " +
+                                Quoted(session.GetInstallerLogPath()),
+                            dwExitCode);
         return;
     }
     // Any other command comes from the application's uninstall entry, which
@@ -280,7 +286,7 @@ DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackageP
         const std::wstring strFolder = strInstallDir.empty() ? std::wstring(kDefaultInstallDir) : strInstallDir;
         dwStarted = RunWindowsInstaller(session,
                                         L"MsiExec.exe /i " + Quoted(strPackagePath) + L" INSTALLDIR=" +
-                                            Quoted(strFolder) + L" /qn /lv " + Quoted(strLogPath),
+                                            Quoted(strFolder) + L" /qn /norestart /lv " + Quoted(strLogPath),
                                         dwExitCode);
     }
     return dwStarted == ERROR_SUCCESS ? dwExitCode : dwStarted;

@@ -50,6 +50,12 @@ public:
     DWORD Run(const std::wstring& strApplication, const std::wstring& strCommandLine, const std::wstring& strFolder,
               DWORD& dwExitCode);
 
+    // Whether a program it ran said that a restart is needed to finish
+    // (3010, or 1641 from a program that started one itself). The Windows
+    // Installer's runs are told not to restart the machine (/norestart): the
+    // update reports the need at its end instead.
+    bool RestartNeeded() const { return m_bRestartNeeded; }
+
     // Lets go of the installer's log folder and the levels above it, once the
     // last run is over.
     void Close()
@@ -66,10 +72,12 @@ private:
     CHandle m_hLogFolder;
     std::wstring m_strLogFolder;
     bool m_bLogFolderTried = false;
+    bool m_bRestartNeeded = false;
     std::wstring m_strEnvironment; // made on first use
 };
 
-// Removes one product and waits for the removal. pszUninstallCommand may be
+// Removes one product and waits for the removal, which never restarts the
+// machine. pszUninstallCommand may be
 // null (no command: the quiet Windows Installer removal is used).
 void UninstallProduct(CInstallerSession& session, const wchar_t* pszUninstallCommand,
                       const std::wstring& strProductCode);
@@ -83,7 +91,7 @@ bool IsInstallerPackageName(std::wstring_view name);
 bool IsInstalled(DWORD dwExitCode);
 
 // Installs the package silently into strInstallDir (a default folder when
-// empty) and waits for it; a package that is not a Windows Installer package
+// empty), never restarting the machine, and waits for it; a package that is not a Windows Installer package
 // is run with /silent, in its own folder. Returns the installer's exit code,
 // or why it could not be started.
 DWORD InstallPackage(CInstallerSession& session, const std::wstring& strPackagePath, const std::wstring& strInstallDir);

@@ -1,37 +1,38 @@
 #pragma once
 
 #include "installer/PackageCheck.h"
+#include "win/ScopedHandle.h"
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-// The package of the last successful update, kept so that a later update
-// whose install fails can put this release back: one per product code, in
-// <common application data>\Vimo\LumetUpdate\<product code>, and recorded
-// under the updater's own key (HKEY_LOCAL_MACHINE, SOFTWARE\Vimo\LumetUpdate\Kept
-// and the product code: file name, size, SHA-256, and whether it is a Windows
-// Installer package). Only administrators can write that key; the folder may
-// not be theirs alone (a user may have made a level of it first), so the
-// kept file is trusted by its record, never by where it lies.
+// The package the installed release was installed from, kept where the update
+// installed it, in its package cache (win/PackageCache.h): the installed
+// product's install source, which a repair or a change of features reads, and
+// the way back for a later update whose install fails. One per product code,
+// recorded under the updater's own key (HKEY_LOCAL_MACHINE,
+// SOFTWARE\Vimo\LumetUpdate\Kept and the product code: its path in the cache,
+// size, SHA-256, and whether it is a Windows Installer package). Only
+// administrators can write that key, and what is kept is trusted by its
+// record: every use checks the file against it.
 
-// The updater's own key under HKEY_LOCAL_MACHINE.
-constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Vimo\\LumetUpdate";
-
-// Keeps the installed package, the update's checked copy, for strProductCode,
-// and forgets every package kept before, file and record. The folders are
-// reached from the drive's root through handles and made, where missing, for
-// the administrators alone; a link at any level is moved aside, never
-// followed, and the file is made with FILE_CREATE. The record is written
-// last, once the kept file is on disk and matches the copy. ERROR_SUCCESS, or
-// why it was not kept.
+// Records installed, a checked copy in the cache that is now installed, as the
+// package of strProductCode, and forgets every other package kept before
+// (their files go with their run folders, which the update prunes).
+// ERROR_SUCCESS, or why it was not kept: ERROR_PATH_NOT_FOUND for a file
+// outside the cache.
 DWORD KeepPackage(const CopiedFile& installed, const std::wstring& strProductCode, bool bInstallerPackage);
 
-// Copies the Windows Installer package kept for strProductCode into the
-// folder hFolder (strFolder its path), through handles, and checks the copy
-// against the record: its size and SHA-256 must match. ERROR_SUCCESS with the
-// copy in copy and the kept file's path in strKept; ERROR_NOT_FOUND when
-// none is kept for the product (or only an installer program); otherwise
-// why it cannot be used (a copy that does not match is deleted again).
-DWORD CopyKeptPackage(const std::wstring& strProductCode, HANDLE hFolder, const std::wstring& strFolder,
-                      CopiedFile& copy, std::wstring& strKept);
+// Finds the Windows Installer package kept for strProductCode, checks it
+// against its record (size and SHA-256) through handles from the drive's
+// root, and holds it in hHeld, unwritable while held. ERROR_SUCCESS with its
+// path and digest in kept; ERROR_NOT_FOUND when none is kept for the product
+// (or only an installer program); ERROR_INVALID_DATA when the file is not
+// what was recorded.
+DWORD OpenKeptPackage(const std::wstring& strProductCode, CopiedFile& kept, CHandle& hHeld);
+
+// The run folders (their GUIDs) that hold the kept package of a product that
+// is installed; the record of a product no longer installed goes.
+std::vector<std::wstring> KeptRunFolders();

@@ -4,6 +4,7 @@
 #include "log/Log.h"
 #include "win/FileCopy.h"
 #include "win/FileHandles.h"
+#include "win/PackageCache.h"
 #include "win/ScopedHandle.h"
 #include "win/Text.h"
 #include "win/WorkerThread.h"
@@ -179,6 +180,8 @@ const wchar_t* ReasonOf(DWORD dwRefused)
         return L"another product than the installed one";
     case ERROR_PROC_NOT_FOUND:
         return L"the system's installer or signature functions are missing";
+    case ERROR_INSTALL_ALREADY_RUNNING:
+        return L"another update is in progress";
     default:
         return L"the run's own folder cannot be made or written";
     }
@@ -220,11 +223,17 @@ struct Unchecked
 DWORD CheckNewPackage(const std::wstring& strPackage, const std::wstring& strInstalledCode, CWorkFolder& work,
                       PreparedPackage& prepared, Unchecked& unchecked)
 {
+    // A package that is not there makes no folder.
+    if (::GetFileAttributesW(strPackage.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return RefusalOfOpen(::GetLastError());
     OwnSigner own;
     std::unique_ptr<CWorkerThread> pReader = StartReadingOwnSigner(own);
     CHandle hFolder;
     std::wstring strFolder;
-    if (work.OpenSubFolder(L"Package", hFolder, strFolder) != ERROR_SUCCESS)
+    const DWORD dwFolder = work.OpenSubFolder(kPackageFolder, hFolder, strFolder);
+    if (dwFolder == ERROR_SHARING_VIOLATION)
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    if (dwFolder != ERROR_SUCCESS)
         return ERROR_INSTALL_TEMP_UNWRITABLE;
     DWORD dwResult = CopyPackage(strPackage, hFolder.Get(), strFolder, prepared.copy);
     if (dwResult != ERROR_SUCCESS)
@@ -244,6 +253,7 @@ DWORD CheckNewPackage(const std::wstring& strPackage, const std::wstring& strIns
     // it takes none, as for a package without a valid signature.
     if (own.dwRead != ERROR_SUCCESS)
         return kErrorInvalidImageHash;
+    prepared.own = own.signer;
     bool bRevocationChecked = true;
     dwResult = CheckPackageSigner(strCopy, own.signer, bRevocationChecked);
     if (dwResult != ERROR_SUCCESS)

@@ -39,12 +39,14 @@
 // for a missing file and a malformed path. Two codes say that the update
 // cannot check a package at all, whatever the package:
 //
+// | another update holds the package cache         | 1618 ERROR_INSTALL_ALREADY_RUNNING |
 // | the run's own folder cannot be made or written | 1632 ERROR_INSTALL_TEMP_UNWRITABLE |
 // | the system's installer or signature functions  |  127 ERROR_PROC_NOT_FOUND          |
 // | are missing                                    |                                    |
 
 // Whether the code is one of the refusals above, which say that nothing was
-// changed.
+// changed; 1618 is not among them: after the removals, an install that
+// another installation held for too long ends with it too.
 bool IsRefusalCode(DWORD dwCode);
 
 // Whether the package argument has the shape the program accepts: a full
@@ -94,6 +96,7 @@ struct PreparedPackage
 {
     CopiedFile copy;
     PackageIdentity identity;
+    Signer own; // the updater's own signer, as the check read it: empty when unsigned
 };
 
 // The check as the update runs it, before anything is removed: the path, the

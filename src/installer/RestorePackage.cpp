@@ -2,53 +2,26 @@
 
 #include "installer/KeptPackages.h"
 #include "installer/MsiPackage.h"
+#include "win/PackageCache.h"
 #include "win/Signature.h"
 #include "win/Text.h"
 
-#include <utility>
-
 namespace
 {
-// The updater's own signer, read once, when a candidate's signer is first
-// checked: by then the check of the new package, beside this, has opened the
-// certificate stores, which takes the longest the first time in a process.
-class CLazyOwnSigner
+// Whether a candidate at strPath is a whole package of the installed
+// release, of the updater's publisher.
+bool IsPackageOfRelease(const std::wstring& strPath, const std::wstring& strInstalledCode, const Signer& own)
 {
-public:
-    const Signer* Get()
-    {
-        if (!std::exchange(m_bRead, true))
-            m_dwRead = ReadOwnSigner(m_signer);
-        return m_dwRead == ERROR_SUCCESS ? &m_signer : nullptr;
-    }
-
-private:
-    Signer m_signer;
-    DWORD m_dwRead = ERROR_NOT_READY;
-    bool m_bRead = false;
-};
-
-// Whether a copied candidate is a whole package of the installed release, of
-// the updater's publisher; one that is not is deleted again (it lies in the
-// run's own folder). Without the updater's own signer no candidate is.
-bool IsPackageOfRelease(const CopiedFile& copy, const std::wstring& strInstalledCode, CLazyOwnSigner& own)
-{
-    const auto SignedByOwnPublisher = [&] {
-        bool bRevocationChecked = true;
-        const Signer* pOwn = own.Get();
-        return pOwn != nullptr && CheckPackageSigner(copy.strPath, *pOwn, bRevocationChecked) == ERROR_SUCCESS;
-    };
+    bool bRevocationChecked = true;
     PackageIdentity identity;
-    if (IsWholeCompoundFile(copy.strPath) && SignedByOwnPublisher() &&
-        CheckInstallerPackage(copy.strPath) == ERROR_SUCCESS && ReadPackageIdentity(copy.strPath, identity) &&
-        EqualsNoCaseAscii(identity.strProductCode, strInstalledCode))
-        return true;
-    ::DeleteFileW(copy.strPath.c_str());
-    return false;
+    return IsWholeCompoundFile(strPath) && CheckPackageSigner(strPath, own, bRevocationChecked) == ERROR_SUCCESS &&
+           CheckInstallerPackage(strPath) == ERROR_SUCCESS && ReadPackageIdentity(strPath, identity) &&
+           EqualsNoCaseAscii(identity.strProductCode, strInstalledCode);
 }
 }
 
-bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work, RestorePackage& restore)
+bool FindRestorePackage(const std::wstring& strInstalledCode, const Signer& own, CWorkFolder& work,
+                        RestorePackage& restore)
 {
     const auto NoRestorePackage = [&](const wchar_t* pszReason) {
         restore.strWhyNone = pszReason;
@@ -56,16 +29,26 @@ bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work,
     };
     if (strInstalledCode.empty() || !IsProductInstalled(strInstalledCode))
         return NoRestorePackage(L"no installed release that the Windows Installer knows");
+
+    // The package kept in the cache is used where it lies, held unwritable:
+    // it is the installed product's own source.
+    CopiedFile copy;
+    CHandle hKept;
+    if (OpenKeptPackage(strInstalledCode, copy, hKept) == ERROR_SUCCESS &&
+        IsPackageOfRelease(copy.strPath, strInstalledCode, own))
+    {
+        restore.strFrom = copy.strPath;
+        restore.copy = std::move(copy);
+        return true;
+    }
+    hKept.Close();
+
+    // Anything else may lie anywhere (a downloads folder): only its copy in
+    // the run's own folder is checked and used.
     CHandle hFolder;
     std::wstring strFolder;
-    if (work.OpenSubFolder(L"Restore", hFolder, strFolder) != ERROR_SUCCESS)
+    if (work.OpenSubFolder(kRestoreFolder, hFolder, strFolder) != ERROR_SUCCESS)
         return NoRestorePackage(L"the run's own folder cannot be made or written");
-    CLazyOwnSigner own;
-
-    CopiedFile copy;
-    std::wstring strFrom;
-    bool bFound = CopyKeptPackage(strInstalledCode, hFolder.Get(), strFolder, copy, strFrom) == ERROR_SUCCESS &&
-                  IsPackageOfRelease(copy, strInstalledCode, own);
     const std::wstring strSource = GetInstalledProductProperty(strInstalledCode, L"InstallSource");
     const std::wstring strName = GetInstalledProductProperty(strInstalledCode, L"PackageName");
     const std::wstring strCached = GetInstalledProductProperty(strInstalledCode, L"LocalPackage");
@@ -74,16 +57,16 @@ bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work,
                                               : strSource + (strSource.ends_with(L'\\') ? L"" : L"\\") + strName;
     for (const std::wstring& strCandidate : {strInstallSource, strCached})
     {
-        if (bFound || strCandidate.empty() || CheckPackagePath(strCandidate) != ERROR_SUCCESS)
+        if (strCandidate.empty() || CheckPackagePath(strCandidate) != ERROR_SUCCESS ||
+            CopyPackage(strCandidate, hFolder.Get(), strFolder, copy) != ERROR_SUCCESS)
             continue;
-        bFound = CopyPackage(strCandidate, hFolder.Get(), strFolder, copy) == ERROR_SUCCESS &&
-                 IsPackageOfRelease(copy, strInstalledCode, own);
-        if (bFound)
-            strFrom = strCandidate;
+        if (IsPackageOfRelease(copy.strPath, strInstalledCode, own))
+        {
+            restore.copy = std::move(copy);
+            restore.strFrom = strCandidate;
+            return true;
+        }
+        ::DeleteFileW(copy.strPath.c_str()); // in the run's own folder
     }
-    if (!bFound)
-        return NoRestorePackage(L"no whole package of the installed release passes the checks");
-    restore.copy = std::move(copy);
-    restore.strFrom = std::move(strFrom);
-    return true;
+    return NoRestorePackage(L"no whole package of the installed release passes the checks");
 }

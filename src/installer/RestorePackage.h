@@ -6,7 +6,7 @@
 #include <string>
 
 // A way back for an update whose install fails: a whole Windows Installer
-// package of the installed release, copied into the run's own folder before
+// package of the installed release, in the update's package cache before
 // anything is removed, and where it came from.
 struct RestorePackage
 {
@@ -16,15 +16,16 @@ struct RestorePackage
 };
 
 // Finds the installed release's package (strInstalledCode, as the maker's
-// installer key names it) and copies it into the Restore folder of the run's
-// own folder, through handles. The candidates, in this order: the package
-// this updater kept after its last successful update (KeptPackages.h), the
-// installed product's own install source, and the Windows Installer's cached
-// package. A candidate counts only if its copy passes the checks of a new
+// installer key names it). The candidates, in this order: the package this
+// updater installed it from, kept in its cache (KeptPackages.h), used where it
+// lies; the installed product's own install source, and the Windows
+// Installer's cached package, each copied through handles into the Restore
+// folder of the run's own folder. A candidate counts only if its copy passes the checks of a new
 // package (whole, every cabinet embedded, the updater's publisher when the
 // updater is signed) and its product code is the installed product's.
 // Windows strips the cabinets from its cached packages, so that one is
-// expected to fail there. Writes nothing to the log, so that it can run
-// beside the new package's check: false when there is none, with only
+// expected to fail there. Looked for only once the new package has passed
+// its checks. Writes nothing to the log: false when there is none, with only
 // restore.strWhyNone set, the reason.
-bool FindRestorePackage(const std::wstring& strInstalledCode, CWorkFolder& work, RestorePackage& restore);
+bool FindRestorePackage(const std::wstring& strInstalledCode, const Signer& own, CWorkFolder& work,
+                        RestorePackage& restore);

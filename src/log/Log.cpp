@@ -13,12 +13,12 @@ namespace
 CHandle g_hLogFile; // the open log; no handle while none is open
 }
 
-std::wstring MakeLogFilePath()
+std::wstring MakeLogFilePath(const std::wstring& strUserProfile)
 {
     // The local application-data folder below the user's profile, whose
     // place only administrators can set, rather than the per-user setting of
     // that folder, which the user could point anywhere.
-    const std::wstring strProfile = GetShellFolder(CSIDL_PROFILE);
+    const std::wstring strProfile = strUserProfile.empty() ? GetShellFolder(CSIDL_PROFILE) : strUserProfile;
     if (strProfile.empty())
         return std::wstring();
     const std::wstring strAppData = strProfile + L"\\AppData\\Local";

@@ -7,9 +7,10 @@
 
 // Full path of this run's log file: Vimo_LumetUpdate<UTC time>.log in the
 // folder Vimo\VimoLumet\Log below the local application-data folder of the
-// user's profile (AppData\Local). Creates the missing levels of that chain,
-// but none below a link. Empty when the profile folder cannot be found.
-std::wstring MakeLogFilePath();
+// user's profile (AppData\Local): strProfile, or, when empty, this process's
+// own user's. Creates the missing levels of that chain, but none below a
+// link. Empty when the profile folder cannot be found.
+std::wstring MakeLogFilePath(const std::wstring& strProfile = std::wstring());
 
 // Opens the log's folder level by level from the drive's root, creates the
 // log file in it, or opens and empties the existing file of that name. When

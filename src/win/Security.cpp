@@ -19,8 +19,8 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
                                         FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                         GENERIC_ALL | MAXIMUM_ALLOWED;
 
-// The SID of the user this process runs as, in its text form; empty when
-// it cannot be read.
+}
+
 std::wstring UserSid()
 {
     CHandle hToken;
@@ -35,6 +35,8 @@ std::wstring UserSid()
     return pszSid.Get();
 }
 
+namespace
+{
 // The administrators, SYSTEM, and the service that owns the system's own
 // files (NT SERVICE\TrustedInstaller).
 bool IsAdministratorsOrSystem(PSID pSid)

@@ -5,12 +5,18 @@
 #include <windows.h>
 #include <accctrl.h>
 
+#include <string>
+
 // The access lists of what the program makes for itself or takes over: owned
 // by the administrators, protected from what the folders above would pass
 // on, full control for SYSTEM and the administrators, and nothing for
 // anyone else (bUserReads lets the user this process runs as read it).
 // Functions returning DWORD return a Win32 error code, ERROR_SUCCESS meaning
 // success.
+
+// The SID of the user this process runs as, in its text form; empty when
+// it cannot be read.
+std::wstring UserSid();
 
 // That security descriptor, for a folder or file about to be created; an
 // invalid owner when it cannot be made.

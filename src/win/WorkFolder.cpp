@@ -3,6 +3,7 @@
 #include "win/Clock.h"
 #include "win/FileDisposition.h"
 #include "win/FileHandles.h"
+#include "win/PackageCache.h"
 #include "win/Security.h"
 #include "win/Text.h"
 
@@ -28,17 +29,19 @@ DWORD MakeFolder(HANDLE hParent, const std::wstring& strName, bool bMayExist, CH
 
 namespace
 {
-// The Windows folder's Temp folder, opened from the drive's root, no level a
-// link; its path in strTemp.
-CHandle OpenWindowsTemp(std::wstring& strTemp)
+// The cache's folder of runs, with the cache's lock taken in hLock.
+DWORD OpenRuns(bool bMake, CHandle& hLock, CHandle& hRuns, std::wstring& strRuns)
 {
-    wchar_t szWindows[MAX_PATH] = {};
-    const UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
-        return CHandle();
-    strTemp = std::wstring(szWindows, cch) + L"\\Temp";
-    EFolderChain eChain;
-    return OpenFolderChain(strTemp, 0, eChain);
+    CHandle hCache;
+    std::wstring strCache;
+    DWORD dwResult = OpenCache(bMake, hCache, strCache);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = TakeUpdateLock(hCache.Get(), hLock);
+    if (dwResult == ERROR_SUCCESS)
+        dwResult = OpenCacheFolder(hCache.Get(), kRunsFolder, bMake, hRuns);
+    if (dwResult == ERROR_SUCCESS)
+        strRuns = strCache + L"\\" + kRunsFolder;
+    return dwResult;
 }
 }
 
@@ -48,17 +51,19 @@ DWORD CWorkFolder::Create()
         return m_dwCreated;
     m_bTried = true;
     m_strGuid = UniqueName(L"");
-    std::wstring strTemp;
-    const CHandle hTemp = OpenWindowsTemp(strTemp);
-    if (!hTemp.IsValid() || m_strGuid.size() < 2)
+    CHandle hRuns;
+    std::wstring strRuns;
+    m_dwCreated = OpenRuns(true, m_hLock, hRuns, strRuns);
+    if (m_dwCreated != ERROR_SUCCESS)
+        return m_dwCreated;
+    if (m_strGuid.size() < 2)
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
     m_strGuid.erase(0, 1); // UniqueName's hyphen
-    const std::wstring strName = L"LumetUpdate-" + m_strGuid;
     // FILE_CREATE fails on anything already there: what opens is what this
     // has just made.
-    m_dwCreated = MakeFolder(hTemp.Get(), strName, false, m_hFolder);
+    m_dwCreated = MakeFolder(hRuns.Get(), m_strGuid, false, m_hFolder);
     if (m_dwCreated == ERROR_SUCCESS)
-        m_strPath = strTemp + L"\\" + strName;
+        m_strPath = strRuns + L"\\" + m_strGuid;
     return m_dwCreated;
 }
 
@@ -67,18 +72,20 @@ DWORD CWorkFolder::OpenExisting(const std::wstring& strGuid)
     if (m_bTried)
         return ERROR_ALREADY_INITIALIZED;
     m_bTried = true;
-    std::wstring strTemp;
-    const CHandle hTemp = OpenWindowsTemp(strTemp);
-    const std::wstring strName = L"LumetUpdate-" + strGuid;
+    CHandle hRuns;
+    std::wstring strRuns;
+    m_dwCreated = OpenRuns(false, m_hLock, hRuns, strRuns);
+    if (m_dwCreated != ERROR_SUCCESS)
+        return m_dwCreated;
     FolderEntry entry;
-    if (!hTemp.IsValid() || !FindEntry(hTemp.Get(), strName, entry))
+    if (!FindEntry(hRuns.Get(), strGuid, entry))
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
-    OpenedEntry opened = OpenEntry(hTemp.Get(), entry, kFolderAccess, kShareNoDelete);
+    OpenedEntry opened = OpenEntry(hRuns.Get(), entry, kFolderAccess, kShareNoDelete);
     if (opened.eKind != EEntryKind::Folder)
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
     m_hFolder = std::move(opened.h);
     m_strGuid = strGuid;
-    m_strPath = strTemp + L"\\" + strName;
+    m_strPath = strRuns + L"\\" + strGuid;
     return m_dwCreated = ERROR_SUCCESS;
 }
 
@@ -112,7 +119,7 @@ DWORD CWorkFolder::HandOver(HANDLE hItem, std::wstring& strStaged)
     return ERROR_SUCCESS;
 }
 
-void CWorkFolder::Finish()
+void CWorkFolder::Finish(bool bKeepsPackage)
 {
     if (!m_hFolder.IsValid())
         return;
@@ -134,9 +141,11 @@ void CWorkFolder::Finish()
         m_hFolder.Close();
         return;
     }
-    // Recorded after what it holds, so that at the restart it comes last.
+    // Recorded after what it holds, so that at the restart it comes last;
+    // a folder that keeps the installed package stays.
     m_hFolder.Close();
-    ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!bKeepsPackage)
+        ::MoveFileExW(m_strPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 DWORD OpenOrMakeOwnFolder(HANDLE hParent, std::wstring_view name, bool bAdministratorsOnly, bool bUserReads,

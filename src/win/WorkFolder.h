@@ -7,14 +7,17 @@
 #include <string>
 #include <string_view>
 
-// The folder of this run's own: C:\Windows\Temp\LumetUpdate-{GUID}, made with
-// FILE_CREATE under a name nobody can guess, owned by the administrators,
-// with a protected access list that lets only them and SYSTEM in. The
-// Windows folder and its Temp folder are theirs too, so nothing in it can be
-// replaced, renamed or redirected by anyone else, before a restart or after.
-// It holds the copy of the package that is installed, the temporary files of
-// the programs the update starts, what waits for the restart to be deleted,
-// and the installer's logs when they can go nowhere else.
+// The folder of this run's own, in the update's package cache
+// (win/PackageCache.h): Runs\{GUID}, made with FILE_CREATE under a name
+// nobody can guess, owned by the administrators, with a protected access list
+// that lets only them and SYSTEM in, below folders that are theirs alone, so
+// that nothing in it can be replaced, renamed or redirected by anyone else,
+// before a restart or after. It holds the copy of the package that is
+// installed, the copy of the restore package, the updater's copy that
+// resumes the run, the temporary files of the programs the update starts,
+// what waits for the restart to be deleted, and the installer's logs when
+// they can go nowhere else. The run holds the cache's lock while it holds
+// its folder: one update at a time.
 //
 // Functions returning DWORD return a Win32 error code, ERROR_SUCCESS meaning
 // success.
@@ -26,10 +29,10 @@ public:
     CWorkFolder& operator=(const CWorkFolder&) = delete;
 
     // Makes the folder on the first call; every later call gives the same
-    // result.
+    // result. ERROR_SHARING_VIOLATION while another update holds the cache.
     DWORD Create();
-    // Opens instead the folder of an earlier run, by the GUID in its name,
-    // from the drive's root, no level a link. Nothing in it is trusted for
+    // Opens instead the folder of an earlier run, by its GUID, from the
+    // drive's root, no level a link, taking the cache's lock. Nothing in it is trusted for
     // being there: whoever uses what it holds checks it first.
     DWORD OpenExisting(const std::wstring& strGuid);
     HANDLE Handle() const { return m_hFolder.Get(); }
@@ -56,10 +59,11 @@ public:
     // gone: empty sub-folders are deleted, then the folder itself when it is
     // empty; otherwise it is handed to the restart after what it holds (a
     // folder that still holds something then stays, with the installer's
-    // logs, say).
-    void Finish();
+    // logs, say), unless bKeepsPackage: it keeps the installed package.
+    void Finish(bool bKeepsPackage);
 
 private:
+    CHandle m_hLock; // the cache's
     CHandle m_hFolder;
     std::wstring m_strPath;
     std::wstring m_strGuid;

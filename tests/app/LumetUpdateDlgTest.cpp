@@ -82,7 +82,7 @@ const UpdateSteps kRecordingSteps = {
     // Beside the package's check, on a thread of its own: what it was asked is
     // recorded with the first removal, which comes after it.
     .pfnFindRestorePackage =
-        [](const std::wstring& strInstalled, CWorkFolder&, RestorePackage& restore) {
+        [](const std::wstring& strInstalled, const Signer&, CWorkFolder&, RestorePackage& restore) {
             restore.strWhyNone = L"searched for " + strInstalled;
             return false;
         },
@@ -90,7 +90,8 @@ const UpdateSteps kRecordingSteps = {
         [](CInstallerSession&, const ProductList& list) {
             Record(L"RemoveEarlierVersions products=" + std::to_wstring(list.m_vecProducts.size()));
         },
-    .pfnRemoveLeftovers = [](CWorkFolder&) { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
+    .pfnRemoveLeftovers = [](CWorkFolder&,
+                             const std::wstring&) { return Record(L"RemoveLeftovers"), std::vector<std::wstring>(); },
     .pfnGetUninstallString = [] { return Record(L"GetUninstallString"), std::wstring(L"MsiExec.exe /I{CODE}"); },
     .pfnUninstallProduct =
         [](CInstallerSession&, const wchar_t* psz, const std::wstring& strCode) {

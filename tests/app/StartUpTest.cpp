@@ -25,12 +25,12 @@ const UpdateSteps kQuietSteps = {
             return DWORD{ERROR_SUCCESS};
         },
     .pfnFindRestorePackage =
-        [](const std::wstring&, CWorkFolder&, RestorePackage& restore) {
+        [](const std::wstring&, const Signer&, CWorkFolder&, RestorePackage& restore) {
             restore.strWhyNone = L"none here";
             return false;
         },
     .pfnRemoveEarlierVersions = [](CInstallerSession&, const ProductList&) {},
-    .pfnRemoveLeftovers = [](CWorkFolder&) { return std::vector<std::wstring>(); },
+    .pfnRemoveLeftovers = [](CWorkFolder&, const std::wstring&) { return std::vector<std::wstring>(); },
     .pfnGetUninstallString = [] { return std::wstring(); },
     .pfnUninstallProduct = [](CInstallerSession&, const wchar_t*, const std::wstring&) {},
     .pfnInstallPackage =

@@ -4,6 +4,7 @@
 
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
+#include "win/PackageCache.h"
 #include "win/ScopedHandle.h"
 #include "win/Security.h"
 
@@ -119,13 +120,12 @@ TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRun
     std::vector<std::wstring> added = PendingDeletions();
     added.erase(added.begin(), added.begin() + static_cast<ptrdiff_t>(nPendingBefore));
     EXPECT_EQ(added, std::vector<std::wstring>{work.Path() + L"\\1"});
-    ::GetSystemWindowsDirectoryW(sz, MAX_PATH);
-    EXPECT_TRUE(work.Path().starts_with(std::wstring(sz) + L"\\Temp\\LumetUpdate-")) << Utf8(work.Path());
+    EXPECT_TRUE(work.Path().starts_with(CachePath() + L"\\Runs\\{")) << Utf8(work.Path());
     EXPECT_TRUE(work.HandedOver());
 
     for (HMODULE hImage : vecImages)
         ::FreeLibrary(hImage);
-    work.Finish();
+    work.Finish(false);
     std::error_code ec;
     std::filesystem::remove_all(folder / L"image", ec); // whatever of it is left, as its owner may
     ASSERT_TRUE(MakeFolderLink(folder / L"image", victim.Path()));

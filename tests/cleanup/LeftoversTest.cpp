@@ -3,6 +3,7 @@
 #include "CleanupTestSupport.h"
 
 #include "win/MyRegKey.h"
+#include "win/Security.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -28,7 +29,7 @@ TEST(LeftoversTest, RecordsShortcutsEmptiesTheDataFolderAndDeletesTheUserKey)
         ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
 
     CWorkFolder work;
-    const std::vector<std::wstring> found = RemoveLeftovers(work);
+    const std::vector<std::wstring> found = RemoveLeftovers(work, L"");
 
     // Desktops, the common start menu, then each profile's Programs and Startup folders.
     const std::vector<std::wstring> recorded = {
@@ -38,6 +39,38 @@ TEST(LeftoversTest, RecordsShortcutsEmptiesTheDataFolderAndDeletesTheUserKey)
     EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
     EXPECT_NE(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"), ERROR_SUCCESS);
     EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
+}
+
+// A resumed run, which the service manager may start as another account,
+// deletes the key of the user whose update it is, through that user's hive,
+// and never its own account's; where that hive is not loaded, the key stays
+// and the log says so.
+TEST(LeftoversTest, TheUserKeyIsTheOneOfTheUserTheRecordNames)
+{
+    struct Case
+    {
+        std::wstring strSid;
+        bool bDeleted;
+        std::string strLog;
+    };
+    const std::wstring strOwn = UserSid();
+    ASSERT_FALSE(strOwn.empty());
+    for (const Case& c : {Case{strOwn, true, ""},
+                          Case{L"S-1-5-21-7-7-7-1001", false,
+                               "Per-user key left: the registry of S-1-5-21-7-7-7-1001 is not loaded\r\n"},
+                          Case{L"S-1-5-21-7-7-7-1001\\..", false,
+                               "Per-user key left: the registry of S-1-5-21-7-7-7-1001\\.. is not loaded\r\n"}})
+    {
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet", L"Value", REG_SZ, L"x", 4),
+                  ERROR_SUCCESS);
+        const LogCapture log;
+        CWorkFolder work;
+        RemoveLeftovers(work, c.strSid);
+        EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet") != ERROR_SUCCESS, c.bDeleted)
+            << Utf8(c.strSid);
+        EXPECT_EQ(log.Bytes(), c.strLog);
+    }
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
 }
 }

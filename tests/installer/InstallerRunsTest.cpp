@@ -22,11 +22,13 @@ struct StartedRun
 };
 using Runs = std::vector<StartedRun>;
 Runs g_vecRun;
-// Records the run in g_vecRun instead of starting anything; every run succeeds.
+// Records the run in g_vecRun instead of starting anything; every run
+// succeeds, with g_dwExitCode.
+DWORD g_dwExitCode = 0;
 DWORD RecordRun(const ChildProgram& program, DWORD& dwExitCode)
 {
     g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
-    dwExitCode = 0;
+    dwExitCode = g_dwExitCode;
     return ERROR_SUCCESS;
 }
 const std::wstring kSystem = L"C:\\windows\\system32";
@@ -57,7 +59,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
 {
     const std::wstring strLog = L" /lv \"" + kLogFolder + L"\\VimoLumet20210102_030405.log\"";
     const std::wstring strCode = L"{8FB82970-3479-4000-ABC5-3425AC3B2087}";
-    const std::wstring strQuiet = L"MsiExec.exe /X" + strCode + L" /quiet" + strLog;
+    const std::wstring strQuiet = L"MsiExec.exe /X" + strCode + L" /quiet /norestart" + strLog;
     const std::wstring strOwn = L"C:\\Program Files (x86)\\Vimo\\uninst.exe";
     const wchar_t* pszSetup = L"C:\\Setup Files\\Vimo Setup.exe";
     struct Case
@@ -100,7 +102,8 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
          L"C:\\Temp\\new.Msi",
          L"",
          {{kMsiexec,
-           L"MsiExec.exe /i \"C:\\Temp\\new.Msi\" INSTALLDIR=\"C:\\Program Files (x86)\\Vimo\\\" /qn" + strLog,
+           L"MsiExec.exe /i \"C:\\Temp\\new.Msi\" INSTALLDIR=\"C:\\Program Files (x86)\\Vimo\\\" /qn /norestart" +
+               strLog,
            kSystem}},
          true},
     };
@@ -128,13 +131,37 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     }
 }
 
+// No installer run restarts the machine: a run that needs a restart says so
+// by its exit code, and the session remembers it for the update's own.
+TEST(InstallerRunsTest, ARunThatNeedsARestartIsRememberedNotCarriedOut)
+{
+    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
+    CWorkFolder work;
+    for (const DWORD dwExitCode : {0ul, 1605ul, 3010ul, 1641ul})
+    {
+        g_vecRun.clear();
+        g_dwExitCode = dwExitCode;
+        CInstallerSession session(work);
+        UninstallProduct(session, nullptr, L"{8FB82970-3479-4000-ABC5-3425AC3B2087}");
+        EXPECT_EQ(InstallPackage(session, L"C:\\Temp\\new.msi", L"C:\\Apps\\"), dwExitCode);
+        ASSERT_EQ(g_vecRun.size(), 2u);
+        for (const StartedRun& run : g_vecRun)
+            EXPECT_NE(run.strCommandLine.find(L" /norestart "), std::wstring::npos) << Utf8(run.strCommandLine);
+        EXPECT_EQ(session.RestartNeeded(), dwExitCode == 3010 || dwExitCode == 1641) << dwExitCode;
+    }
+    g_dwExitCode = 0;
+}
+
 // A VimoLog that the user made before the update, as any user may below
 // their temporary folder, is not the update's: it is moved aside as it is,
 // and the installer's logs go to a new one.
 TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
 {
     std::error_code ec;
-    std::filesystem::remove_all(kLogFolder, ec);
+    const std::filesystem::path temp = std::filesystem::path(kLogFolder).parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(temp))
+        if (entry.path().filename().wstring().starts_with(L"VimoLog"))
+            std::filesystem::remove_all(entry.path(), ec);
     WriteBytes(kLogFolder + L"\\mine.txt", "the user's");
     CWorkFolder work;
     CInstallerSession session(work);
@@ -144,7 +171,7 @@ TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
     EXPECT_TRUE(strLog.starts_with(kLogFolder + L"\\VimoLumet")) << Utf8(strLog);
     EXPECT_FALSE(Exists(kLogFolder + L"\\mine.txt"));
     std::vector<std::wstring> vecAside;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(kLogFolder).parent_path()))
+    for (const auto& entry : std::filesystem::directory_iterator(temp))
         if (entry.path().filename().wstring().starts_with(L"VimoLog-{"))
             vecAside.push_back(entry.path().wstring());
     ASSERT_EQ(vecAside.size(), 1u);

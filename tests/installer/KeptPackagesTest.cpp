@@ -5,6 +5,7 @@
 #include "win/FileCopy.h"
 #include "win/KnownFolders.h"
 #include "win/MyRegKey.h"
+#include "win/WorkFolder.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -25,66 +26,77 @@ CopiedFile HashedFile(const std::wstring& strPath, const std::string& bytes)
     return file;
 }
 
-// The kept file lies in a folder that, where a user made a level of it
-// first, is not the administrators' alone: it is used only while it is what
-// the record under the machine's key says, whatever else lies there.
+// The kept package lies in the run's folder of the cache it was installed
+// from: it is used only while it is what the record under the machine's key
+// says, whatever else lies there.
 TEST(KeptPackagesTest, AKeptPackageIsUsedOnlyWhileItMatchesItsRecord)
 {
-    ScratchFolder folder(L"kept");
+    CWorkFolder work;
+    ASSERT_EQ(work.Create(), DWORD{ERROR_SUCCESS});
     const std::string bytes(70000, 'k');
-    const CopiedFile installed = HashedFile(folder / L"new.msi", bytes);
-    const std::wstring strKept = GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\" + kCode + L"\\new.msi";
+    const std::wstring strKept = work.Path() + L"\\Package\\new.msi";
+    const CopiedFile installed = HashedFile(strKept, bytes);
     const struct
     {
         const char* pszLabel;
         std::string kept; // what the kept file holds when the next update looks; empty: as kept
         const wchar_t* pszKind;
+        bool bOtherDigest; // recorded with a digest that is not the checked copy's
         DWORD dwExpected;
     } cases[] = {
-        {"as it was kept", "", L"msi", ERROR_SUCCESS},
-        {"one byte changed", std::string(69999, 'k') + "x", L"msi", ERROR_INVALID_DATA},
-        {"cut short", std::string(60000, 'k'), L"msi", ERROR_INVALID_DATA},
-        {"an installer program", "", L"program", ERROR_NOT_FOUND},
+        {"as it was kept", "", L"msi", false, ERROR_SUCCESS},
+        {"one byte changed", std::string(69999, 'k') + "x", L"msi", false, ERROR_INVALID_DATA},
+        {"cut short", std::string(60000, 'k'), L"msi", false, ERROR_INVALID_DATA},
+        {"an installer program", "", L"program", false, ERROR_NOT_FOUND},
+        {"kept under another digest", "", L"msi", true, ERROR_INVALID_DATA},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.pszLabel);
-        ASSERT_EQ(KeepPackage(installed, kCode, true), DWORD{ERROR_SUCCESS});
-        EXPECT_EQ(ReadBytes(strKept), bytes);
+        WriteBytes(strKept, bytes);
+        CopiedFile recorded = installed;
+        recorded.digest[5] ^= c.bOtherDigest ? 1 : 0;
+        ASSERT_EQ(KeepPackage(recorded, kCode, true), DWORD{ERROR_SUCCESS});
         if (!c.kept.empty())
             WriteBytes(strKept, c.kept);
         CMyRegKey record;
         ASSERT_EQ(record.Open(HKEY_LOCAL_MACHINE, kRecord.c_str(), 0, KEY_SET_VALUE), DWORD{ERROR_SUCCESS});
         ASSERT_EQ(record.SetStringValue(L"Kind", c.pszKind), DWORD{ERROR_SUCCESS});
 
-        ScratchFolder run(L"run");
-        const CHandle hRun(::CreateFileW(run.Path().c_str(), FILE_ADD_FILE | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        CopiedFile copy;
-        std::wstring strFrom;
-        EXPECT_EQ(CopyKeptPackage(kCode, hRun.Get(), run.Path(), copy, strFrom), c.dwExpected);
+        CopiedFile kept;
+        CHandle hHeld;
+        EXPECT_EQ(OpenKeptPackage(kCode, kept, hHeld), c.dwExpected);
+        EXPECT_EQ(hHeld.IsValid(), c.dwExpected == ERROR_SUCCESS);
         if (c.dwExpected == ERROR_SUCCESS)
         {
-            EXPECT_EQ(ReadBytes(copy.strPath), bytes);
-            EXPECT_EQ(copy.digest, installed.digest);
-            EXPECT_EQ(strFrom, strKept);
+            EXPECT_EQ(kept.strPath, strKept);
+            EXPECT_EQ(kept.digest, installed.digest);
         }
-        EXPECT_EQ(Exists(run / L"new.msi"), c.dwExpected == ERROR_SUCCESS) << "no copy that does not match stays";
     }
 }
 
-// Keeping a package forgets the one kept before, file and record.
-TEST(KeptPackagesTest, OnlyThePackageOfTheLastUpdateIsKept)
+// Only a package in the cache is kept, one product's at a time, and only
+// while that product is installed.
+TEST(KeptPackagesTest, OnlyThePackageOfTheInstalledProductInTheCacheIsKept)
 {
     ScratchFolder folder(L"kept");
+    EXPECT_EQ(KeepPackage(HashedFile(folder / L"new.msi", "new"), kCode, true), DWORD{ERROR_PATH_NOT_FOUND});
+    CWorkFolder work;
+    ASSERT_EQ(work.Create(), DWORD{ERROR_SUCCESS});
     const std::wstring strOther = L"{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
-    ASSERT_EQ(KeepPackage(HashedFile(folder / L"old.msi", "old"), strOther, true), DWORD{ERROR_SUCCESS});
-    ASSERT_EQ(KeepPackage(HashedFile(folder / L"new.msi", "new"), kCode, true), DWORD{ERROR_SUCCESS});
-    const std::wstring strStore = GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\";
-    EXPECT_FALSE(Exists(strStore + strOther));
-    EXPECT_EQ(ReadBytes(strStore + kCode + L"\\new.msi"), "new");
-    CMyRegKey record;
-    EXPECT_NE(record.Open(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\" + strOther).c_str()),
+    ASSERT_EQ(KeepPackage(HashedFile(work.Path() + L"\\Package\\old.msi", "old"), strOther, true),
               DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(KeepPackage(HashedFile(work.Path() + L"\\Restore\\new.msi", "new"), kCode, true), DWORD{ERROR_SUCCESS});
+    EXPECT_NE(CMyRegKey().Open(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\" + strOther).c_str()),
+              DWORD{ERROR_SUCCESS});
+    std::wstring strPath;
+    CMyRegKey record;
+    ASSERT_EQ(record.Open(HKEY_LOCAL_MACHINE, kRecord.c_str()), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(record.QueryStringValue(L"Path", strPath), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(strPath, L"Runs\\" + work.Guid() + L"\\Restore\\new.msi");
+    record.Close();
+    // No product of that code is installed: its package is kept for nothing.
+    EXPECT_TRUE(KeptRunFolders().empty());
+    EXPECT_NE(CMyRegKey().Open(HKEY_LOCAL_MACHINE, kRecord.c_str()), DWORD{ERROR_SUCCESS});
 }
 }

@@ -2,11 +2,17 @@
 
 #include "TestSupport.h"
 
+#include "win/FileCopy.h"
 #include "win/FileHandles.h"
+#include "win/KnownFolders.h"
+#include "win/PackageCache.h"
+#include "win/Text.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <shlobj.h>
 
+#include <memory>
 #include <vector>
 
 namespace
@@ -36,18 +42,20 @@ NTSTATUS NTAPI RecordMade(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAt
                 pAttributes->SecurityDescriptor, SDDL_REVISION_1,
                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pszSddl.Put(), nullptr);
         std::wstring strName(name.Buffer, name.Length / sizeof(wchar_t));
-        if (strName.starts_with(L"LumetUpdate-"))
-            strName = L"LumetUpdate-{GUID}";
+        if (IsBracedGuid(strName))
+            strName = L"{GUID}";
         g_vecMade.push_back({strName, ulDisposition, pszSddl.IsValid() ? pszSddl.Get() : L""});
     }
     return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions,
                                  pEa, cbEa);
 }
 
+std::wstring Cache() { return CachePath(); }
+
 // Made with FILE_CREATE, which fails on anything already there, under a
-// name nobody can guess; every folder in it for the administrators alone.
-// Once empty, it goes at the end.
-TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneDownToItsSubFolders)
+// name nobody can guess, in the package cache; every level the update makes
+// for the administrators alone. Once empty, it goes at the end.
+TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneFromTheCacheDownToItsSubFolders)
 {
     g_pfnRealNtCreateFile = g_pfnNtCreateFile;
     CWorkFolder work;
@@ -62,16 +70,116 @@ TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneDownToItsSubFolders)
         }
     }
     const std::wstring strAdministratorsOnly = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    const std::vector<Made> vecExpected = {{L"LumetUpdate-{GUID}", FILE_CREATE, strAdministratorsOnly},
-                                           {L"Package", FILE_OPEN_IF, strAdministratorsOnly},
-                                           {L"Temp", FILE_OPEN_IF, strAdministratorsOnly},
-                                           {L"Package", FILE_OPEN_IF, strAdministratorsOnly}};
+    const std::vector<Made> vecExpected = {
+        {L"LumetUpdate", FILE_CREATE, strAdministratorsOnly}, {L"Lock", FILE_OPEN_IF, strAdministratorsOnly},
+        {L"Runs", FILE_CREATE, strAdministratorsOnly},        {L"{GUID}", FILE_CREATE, strAdministratorsOnly},
+        {L"Package", FILE_OPEN_IF, strAdministratorsOnly},    {L"Temp", FILE_OPEN_IF, strAdministratorsOnly},
+        {L"Package", FILE_OPEN_IF, strAdministratorsOnly}};
     EXPECT_EQ(g_vecMade, vecExpected);
-    wchar_t szWindows[MAX_PATH] = {};
-    ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
-    EXPECT_TRUE(work.Path().starts_with(std::wstring(szWindows) + L"\\Temp\\LumetUpdate-{")) << Utf8(work.Path());
+    EXPECT_EQ(Cache(), GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate");
+    EXPECT_EQ(work.Path(), Cache() + L"\\Runs\\" + work.Guid());
+    EXPECT_TRUE(IsBracedGuid(work.Guid())) << Utf8(work.Guid());
 
-    work.Finish();
+    work.Finish(false);
     EXPECT_FALSE(Exists(work.Path()));
+}
+
+// A cache folder that a user made before the first update (standard users
+// can make folders in the common application-data folder) is moved aside
+// and never used: under Wine no folder's list says it is the
+// administrators', so only the one the update made and recorded is taken.
+TEST(WorkFolderTest, ACacheFolderMadeBeforeTheUpdateIsMovedAsideAndTheOneItMadeIsKept)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(Cache(), ec);
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate", L"CacheFolderId");
+    WriteBytes(Cache() + L"\\Runs\\planted.txt", "planted");
+    auto pFirst = std::make_unique<CWorkFolder>();
+    CWorkFolder& first = *pFirst;
+    ASSERT_EQ(first.Create(), 0u);
+    EXPECT_FALSE(Exists(Cache() + L"\\Runs\\planted.txt"));
+    const std::vector<std::wstring> vecAside = [] {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW fd;
+        const CFindHandle h(::FindFirstFileW((Cache() + L"-*").c_str(), &fd));
+        for (BOOL b = h.IsValid(); b; b = ::FindNextFileW(h.Get(), &fd))
+            names.push_back(fd.cFileName);
+        return names;
+    }();
+    ASSERT_EQ(vecAside.size(), 1u);
+    EXPECT_EQ(ReadBytes(GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\" + vecAside[0] + L"\\Runs\\planted.txt"),
+              "planted");
+    WriteBytes(first.Path() + L"\\kept.txt", "kept");
+    first.Finish(true);
+    const std::wstring strFirst = first.Path();
+    pFirst.reset();
+
+    // The next update takes the cache it made.
+    CWorkFolder second;
+    ASSERT_EQ(second.Create(), 0u);
+    EXPECT_EQ(ReadBytes(strFirst + L"\\kept.txt"), "kept");
+}
+
+// One update at a time: the cache's lock is held by the run that has it, and
+// let go with it.
+TEST(WorkFolderTest, OneRunHoldsTheCacheAtATime)
+{
+    std::wstring strGuid;
+    {
+        CWorkFolder first;
+        ASSERT_EQ(first.Create(), 0u);
+        strGuid = first.Guid();
+        CWorkFolder second;
+        EXPECT_EQ(second.Create(), DWORD{ERROR_SHARING_VIOLATION});
+        CWorkFolder resumed;
+        EXPECT_EQ(resumed.OpenExisting(strGuid), DWORD{ERROR_SHARING_VIOLATION});
+        WriteBytes(first.Path() + L"\\kept.txt", "kept");
+        first.Finish(true);
+    }
+    CWorkFolder resumed;
+    EXPECT_EQ(resumed.OpenExisting(strGuid), 0u);
+    EXPECT_EQ(resumed.Path(), Cache() + L"\\Runs\\" + strGuid);
+    CWorkFolder gone;
+    EXPECT_EQ(gone.OpenExisting(L"{00000000-0000-0000-0000-000000000000}"), DWORD{ERROR_SHARING_VIOLATION});
+}
+
+// A file of the cache is used only as its record knows it.
+TEST(WorkFolderTest, ACachedFileOpensOnlyWithTheSizeAndDigestRecordedForIt)
+{
+    CWorkFolder work;
+    ASSERT_EQ(work.Create(), 0u);
+    WriteBytes(work.Path() + L"\\Package\\new.msi", "package");
+    Sha256 digest = {};
+    {
+        const CHandle h(::CreateFileW((work.Path() + L"\\Package\\new.msi").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_EQ(HashFile(h.Get(), digest), 0u);
+    }
+    const std::wstring strRelative = L"Runs\\" + work.Guid() + L"\\Package\\new.msi";
+    EXPECT_EQ(RelativeToCache(InCache(strRelative)), strRelative);
+    Sha256 other = digest;
+    other[0] ^= 1;
+    struct Case
+    {
+        std::wstring strRelative;
+        ULONGLONG nSize;
+        Sha256 digest;
+        DWORD dwExpected;
+    };
+    for (const Case& c :
+         {Case{strRelative, 7, digest, ERROR_SUCCESS}, Case{strRelative, 0, digest, ERROR_SUCCESS},
+          Case{strRelative, 8, digest, ERROR_INVALID_DATA}, Case{strRelative, 7, other, ERROR_INVALID_DATA},
+          Case{L"Runs\\" + work.Guid() + L"\\Package\\gone.msi", 7, digest, ERROR_FILE_NOT_FOUND},
+          Case{L"Runs\\..\\..\\x.msi", 7, digest, ERROR_FILE_NOT_FOUND}})
+    {
+        CHandle hFile;
+        EXPECT_EQ(OpenCachedFile(c.strRelative, c.nSize, c.digest, hFile), c.dwExpected) << Utf8(c.strRelative);
+        EXPECT_EQ(hFile.IsValid(), c.dwExpected == ERROR_SUCCESS);
+        // Held, it cannot be written.
+        if (hFile.IsValid())
+            EXPECT_EQ(::CreateFileW(InCache(c.strRelative).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                                    nullptr),
+                      INVALID_HANDLE_VALUE);
+    }
 }
 }
