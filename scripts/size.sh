@@ -2,13 +2,13 @@
 # The shipping exe as a user gets it: its size, the DLLs it imports, its
 # DllCharacteristics (the loader's hardening flags) and the debug link to its
 # separate debug information, which must still turn an address into a line.
-# Fails when the exe is over 288 KB or imports anything but Windows system DLLs.
+# Fails when the exe is over 304 KB or imports anything but Windows system DLLs.
 # Usage: ./scripts/size.sh [EXE]   (default: build/src/LumetUpdate.exe)
 set -eu
 cd "$(dirname "$0")/.."
 exe=${1:-${LUMET_BUILD_DIR:-build}/src/LumetUpdate.exe}
 tools=x86_64-w64-mingw32
-limit=294912
+limit=311296
 [ -f "$exe" ] || { echo "size: no exe at $exe; build it first (./scripts/test.sh)" >&2; exit 1; }
 
 status=0

@@ -116,12 +116,17 @@ inline const char kNoWholePackage[] =
 // its own install source.
 inline std::string RestoreFromSource() { return "Restore package: " + Utf8(Package(L"installed.msi")) + "\r\n"; }
 
-// The restore package that the first update kept of the new release.
-inline std::string KeptRestore()
+// The package cache, and the package of a product kept in it, as its record
+// names it ("<none>" where none is kept).
+inline std::wstring CacheFolder() { return GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate"; }
+inline const std::wstring kKeptKey = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\";
+inline std::wstring KeptPackage(const std::wstring& strCode)
 {
-    return "Restore package: " + Utf8(GetShellFolder(CSIDL_COMMON_APPDATA)) + "\\Vimo\\LumetUpdate\\" + Utf8(kNew) +
-           "\\new.msi\r\n";
+    return CacheFolder() + L"\\" + RegText(HKEY_LOCAL_MACHINE, kKeptKey + strCode, L"Path");
 }
+
+// The restore package that the first update kept of the new release.
+inline std::string KeptRestore() { return "Restore package: " + Utf8(KeptPackage(kNew)) + "\r\n"; }
 
 // The log of an unsigned updater's run up to the removals: with the release
 // PrepareInstalledMachine installs, or none.
@@ -144,13 +149,12 @@ inline std::wstring TempFolder()
     return szTemp;
 }
 
-// Whether path lies in a run's own folder, below the Windows temporary
-// folder (whose name the file system gives in its own case).
+// Whether path lies in a run's own folder, in the package cache.
 inline bool InRunFolder(std::string path)
 {
     std::transform(path.begin(), path.end(), path.begin(),
                    [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; });
-    return path.starts_with("c:\\windows\\temp\\lumetupdate-");
+    return path.starts_with("c:\\programdata\\lumetupdate\\runs\\{");
 }
 
 // Whether the desktop's shell answers, as it does in a signed-in session long

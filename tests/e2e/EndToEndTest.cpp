@@ -58,8 +58,21 @@ TEST(EndToEnd, TypicalUpdate)
     // Ten installer runs (eight listed releases, the installed one, the new
     // one), ten logs, though some started within one second.
     EXPECT_EQ(FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size(), 10u);
-    // The run's own folder and the copy of the package are gone.
-    EXPECT_TRUE(FilesIn(L"C:\\windows\\Temp\\LumetUpdate-*").empty());
+    // Of the run's own folder only the package stays, in the cache, as the
+    // installed product's install source, whole: what a repair reads.
+    const std::vector<std::wstring> vecRuns = FilesIn(CacheFolder() + L"\\Runs\\*");
+    ASSERT_EQ(vecRuns.size(), 1u);
+    const std::wstring strRun = CacheFolder() + L"\\Runs\\" + vecRuns[0];
+    EXPECT_EQ(FilesIn(strRun + L"\\*"), std::vector<std::wstring>{L"Package"});
+    EXPECT_EQ(KeptPackage(kNew), strRun + L"\\Package\\new.msi");
+    wchar_t szSource[MAX_PATH] = {};
+    DWORD cch = MAX_PATH;
+    ASSERT_EQ(::MsiGetProductInfoW(kNew.c_str(), L"InstallSource", szSource, &cch), 0u);
+    EXPECT_EQ(std::wstring(szSource), strRun + L"\\Package\\");
+    EXPECT_EQ(ReadBytes(strRun + L"\\Package\\new.msi"), ReadBytes(Package(L"new.msi")));
+    // Nothing is left to resume.
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Runs\\" + vecRuns[0]));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\LumetUpdate-" + vecRuns[0]));
 }
 
 struct RunCase
@@ -118,6 +131,16 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSaysOrRefusesBeforeAnythingIs
     }
     if (c.bInstalledBefore && c.log.starts_with("Update refused"))
         ExpectNothingRemovedOrRun();
+    // A refused update leaves no folder of its own and no record; for a
+    // package that is not there, it makes no folder at all.
+    if (c.log.starts_with("Update refused"))
+    {
+        EXPECT_TRUE(FilesIn(CacheFolder() + L"\\Runs\\*").empty());
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Runs"));
+        EXPECT_NE(Exists(CacheFolder()), c.dwExitCode == ERROR_INVALID_COMMAND_LINE ||
+                                             c.dwExitCode == ERROR_FILE_NOT_FOUND ||
+                                             c.dwExitCode == ERROR_BAD_PATHNAME);
+    }
 }
 
 const char kLaunchOfAppsVimo[] = "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
@@ -146,8 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"new.msi", kTempNew, kTempNew,
                 kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
         RunCase{"InstallFails", true, L"D:\\Apps\\Vimo\\", L"new.msi", kTempNew, kTempNew, nullptr, 1603,
-                LogOfChecks() +
-                    "Install failed (1603); restore failed (1603)\r\nApplication not started: the install failed\r\n"},
+                LogOfChecks() + "Install failed (1603); restore failed (1603)\r\nApplication not started: the install "
+                                "failed\r\nUpdate to be tried again at the next start (1603)\r\n"},
         RunCase{"InstallAsksForARestart", false, nullptr, L"reboot.msi", kTempNew, kTempNew, kNewInDefault, 3010,
                 LogOfLaunch(kDefaultExe, false)},
         // Refused: nothing is removed or run.
@@ -251,10 +274,12 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
     // Every listed release in the list's order, then the installed one.
     const auto listed = ListedProducts();
     for (size_t i = 0; i < listed.size(); ++i)
-        EXPECT_TRUE(runs[i].command.starts_with("MsiExec.exe /X" + Utf8(listed[i].second) + " /quiet /lv "))
+        EXPECT_TRUE(runs[i].command.starts_with("MsiExec.exe /X" + Utf8(listed[i].second) + " /quiet /norestart /lv "))
             << runs[i].command;
-    EXPECT_TRUE(runs[8].command.starts_with("MsiExec.exe /X" + Utf8(kInstalled) + " /quiet /lv ")) << runs[8].command;
-    EXPECT_TRUE(runs[9].command.starts_with("MsiExec.exe /i \"") && InRunFolder(runs[9].command.substr(16)))
+    EXPECT_TRUE(runs[8].command.starts_with("MsiExec.exe /X" + Utf8(kInstalled) + " /quiet /norestart /lv "))
+        << runs[8].command;
+    EXPECT_TRUE(runs[9].command.starts_with("MsiExec.exe /i \"") && InRunFolder(runs[9].command.substr(16)) &&
+                runs[9].command.find(" /qn /norestart /lv ") != std::string::npos)
         << runs[9].command;
 }
 
@@ -410,9 +435,9 @@ TEST(EndToEndRestore, TheKeptPackageRestoresTheReleaseOfTheLastUpdate)
 {
     PrepareInstalledMachine();
     ASSERT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
-    const std::wstring strKept = GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\LumetUpdate\\" + kNew + L"\\new.msi";
+    const std::wstring strKept = KeptPackage(kNew);
+    EXPECT_TRUE(InRunFolder(Utf8(strKept)) && strKept.ends_with(L"\\Package\\new.msi")) << Utf8(strKept);
     EXPECT_EQ(ReadBytes(strKept), ReadBytes(Package(L"new.msi")));
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\" + kNew, L"FileName"), L"new.msi");
     StripCachedPackage(kNew, L"new-stripped.msi");
     Copy(Package(L"fail.msi"), L"C:\\Temp\\fail.msi");
 
@@ -592,9 +617,10 @@ TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereSt
     EXPECT_FALSE(Exists(strTool));
     std::vector<std::wstring> added = PendingDeletions();
     added.erase(added.begin(), added.begin() + static_cast<ptrdiff_t>(nPendingBefore));
-    // The program, then the run's own folder that holds it.
-    ASSERT_EQ(added.size(), 2u);
-    EXPECT_TRUE(InRunFolder(Utf8(added[0])) && added[0] == added[1] + L"\\1") << Utf8(added[0]);
+    // The program, in the run's own folder, which stays: it keeps the
+    // installed package.
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_TRUE(InRunFolder(Utf8(added[0])) && added[0].ends_with(L"}\\1")) << Utf8(added[0]);
     EXPECT_TRUE(Exists(added[0]));
     EXPECT_TRUE(Exists(strLinked) && Exists(strElsewhere));
     EXPECT_EQ(UnixMode(strElsewhere), modeBefore);
