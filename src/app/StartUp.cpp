@@ -7,6 +7,7 @@
 #include "log/LogRetention.h"
 #include "resources/MultiLanguage.h"
 #include "win/Com.h"
+#include "win/PackageCache.h"
 #include "win/ScopedHandle.h"
 #include "win/SystemEntry.h"
 
@@ -182,11 +183,18 @@ int RunLumetUpdate(const wchar_t* pszCommandLine, const UpdateSteps& steps)
     const CMessageTableScope tableScope(table);
     CMultiLanguage::LoadLanguageResource();
 
-    // An update that was interrupted is carried out first, never beside
-    // another: only once its record has ended does the one asked for run.
+    // An update runs alone: one that runs now refuses this one, and one that
+    // was interrupted is carried out first; only once its record has ended
+    // does the one asked for run.
     bool bPending = false;
-    if (const std::wstring strUnfinished = request.strPackagePath.empty() ? std::wstring() : FindUnfinishedRun();
-        !strUnfinished.empty())
+    const std::wstring strUnfinished = request.strPackagePath.empty() ? std::wstring() : FindUnfinishedRun();
+    if (!strUnfinished.empty() && IsUpdateInProgress())
+    {
+        WriteLog(L"Update refused: " + std::wstring(ReasonOfRefusal(ERROR_INSTALL_ALREADY_RUNNING)) + L": " +
+                 request.strPackagePath + L"\r\n");
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
+    if (!strUnfinished.empty())
     {
         WriteLog(L"Unfinished update found: " + strUnfinished + L"\r\n");
         const DWORD dwResumed = RunInWindow(UpdateRequest{L"", strUnfinished}, steps, bPending);

@@ -45,27 +45,15 @@ std::wstring NameOf(HANDLE h)
 }
 }
 
-bool IsRefusalCode(DWORD dwCode)
+const wchar_t* ReasonOfRefusal(DWORD dwCode)
 {
-    switch (dwCode)
-    {
-    case ERROR_INVALID_COMMAND_LINE:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_INSTALL_PACKAGE_OPEN_FAILED:
-    case ERROR_INSTALL_PACKAGE_INVALID:
-    case ERROR_INSTALL_SOURCE_ABSENT:
-    case kErrorInvalidImageHash:
-    case ERROR_INSTALL_PACKAGE_REJECTED:
-    case ERROR_PRODUCT_VERSION:
-    case ERROR_PATCH_TARGET_NOT_FOUND:
-    case ERROR_INSTALL_TEMP_UNWRITABLE:
-    case ERROR_PROC_NOT_FOUND:
-        return true;
-    default:
-        return false;
-    }
+    for (const Refusal& refusal : kRefusals)
+        if (refusal.dwCode == dwCode)
+            return refusal.pszReason;
+    return nullptr;
 }
+
+bool IsRefusalCode(DWORD dwCode) { return dwCode != ERROR_INSTALL_ALREADY_RUNNING && ReasonOfRefusal(dwCode); }
 
 DWORD CheckPackagePath(std::wstring_view package)
 {
@@ -153,40 +141,6 @@ DWORD CheckRelease(const PackageIdentity& package, const std::wstring& strInstal
 
 namespace
 {
-// The reason a refusal gives, by its code.
-const wchar_t* ReasonOf(DWORD dwRefused)
-{
-    switch (dwRefused)
-    {
-    case ERROR_INVALID_COMMAND_LINE:
-        return L"no package given";
-    case ERROR_FILE_NOT_FOUND:
-        return L"not found";
-    case ERROR_BAD_PATHNAME:
-        return L"not a full path";
-    case ERROR_INSTALL_PACKAGE_OPEN_FAILED:
-        return L"cannot be read";
-    case ERROR_INSTALL_PACKAGE_INVALID:
-        return L"not a valid Windows Installer package";
-    case ERROR_INSTALL_SOURCE_ABSENT:
-        return L"files outside the package";
-    case kErrorInvalidImageHash:
-        return L"no valid signature";
-    case ERROR_INSTALL_PACKAGE_REJECTED:
-        return L"signed by another publisher";
-    case ERROR_PRODUCT_VERSION:
-        return L"older than the installed release";
-    case ERROR_PATCH_TARGET_NOT_FOUND:
-        return L"another product than the installed one";
-    case ERROR_PROC_NOT_FOUND:
-        return L"the system's installer or signature functions are missing";
-    case ERROR_INSTALL_ALREADY_RUNNING:
-        return L"another update is in progress";
-    default:
-        return L"the run's own folder cannot be made or written";
-    }
-}
-
 // The updater's own signer, read on a thread of its own.
 struct OwnSigner
 {
@@ -287,7 +241,14 @@ DWORD PreparePackage(const std::wstring& strPackage, const std::wstring& strInst
         dwResult = CheckNewPackage(strPackage, strInstalledCode, work, prepared, unchecked);
     if (dwResult != ERROR_SUCCESS)
     {
-        WriteLog(std::wstring(L"Update refused: ") + ReasonOf(dwResult) + L": " + strPackage + L"\r\n");
+        // A failure that is no refusal of its own is one of the run's folder.
+        const wchar_t* pszReason = ReasonOfRefusal(dwResult);
+        if (!pszReason)
+        {
+            dwResult = ERROR_INSTALL_TEMP_UNWRITABLE;
+            pszReason = ReasonOfRefusal(dwResult);
+        }
+        WriteLog(std::wstring(L"Update refused: ") + pszReason + L": " + strPackage + L"\r\n");
         return dwResult;
     }
     if (unchecked.bPublisher)

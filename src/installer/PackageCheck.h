@@ -18,35 +18,43 @@
 // uses the copy.
 //
 // Each function returns ERROR_SUCCESS or a Win32 error code. A refusal has
-// one code per reason, so that the caller can say what is wrong:
-//
-// | Reason                                  | Code                                    |
-// |-----------------------------------------|-----------------------------------------|
-// | no package given                        | 1639 ERROR_INVALID_COMMAND_LINE         |
-// | not found                               |    2 ERROR_FILE_NOT_FOUND               |
-// | not a full path                         |  161 ERROR_BAD_PATHNAME                 |
-// | cannot be read: in use for writing, no  | 1619 ERROR_INSTALL_PACKAGE_OPEN_FAILED  |
-// | access, a folder, link or device        |                                         |
-// | not a valid Windows Installer package   | 1620 ERROR_INSTALL_PACKAGE_INVALID      |
-// | files kept outside the package          | 1612 ERROR_INSTALL_SOURCE_ABSENT        |
-// | no valid signature                      |  577 ERROR_INVALID_IMAGE_HASH           |
-// | signed by another publisher             | 1625 ERROR_INSTALL_PACKAGE_REJECTED     |
-// | older than the installed release        | 1638 ERROR_PRODUCT_VERSION              |
-// | another product than the installed one  | 1642 ERROR_PATCH_TARGET_NOT_FOUND       |
-//
-// The Windows Installer's own codes where it has one with that meaning (the
-// user reads the same text as from msiexec); 2 and 161 are the system's own
-// for a missing file and a malformed path. Two codes say that the update
-// cannot check a package at all, whatever the package:
-//
-// | another update holds the package cache         | 1618 ERROR_INSTALL_ALREADY_RUNNING |
-// | the run's own folder cannot be made or written | 1632 ERROR_INSTALL_TEMP_UNWRITABLE |
-// | the system's installer or signature functions  |  127 ERROR_PROC_NOT_FOUND          |
-// | are missing                                    |                                    |
+// one code per reason, so that the caller can say what is wrong: the Windows
+// Installer's own codes where it has one with that meaning (the user reads the
+// same text as from msiexec); 2 and 161 are the system's own for a missing
+// file and a malformed path. The last three say that the update cannot check
+// a package at all, whatever the package. kRefusals is the one list of them:
+// the check returns their codes, the log writes their reasons
+// ("Update refused: <reason>: <package>"), the update's exit code passes them
+// on.
+struct Refusal
+{
+    DWORD dwCode;
+    const wchar_t* pszReason;
+};
+constexpr Refusal kRefusals[] = {
+    {ERROR_INVALID_COMMAND_LINE, L"no package given"},
+    {ERROR_FILE_NOT_FOUND, L"not found"},
+    {ERROR_BAD_PATHNAME, L"not a full path"},
+    // in use for writing, no access, a folder, link or device
+    {ERROR_INSTALL_PACKAGE_OPEN_FAILED, L"cannot be read"},
+    {ERROR_INSTALL_PACKAGE_INVALID, L"not a valid Windows Installer package"},
+    {ERROR_INSTALL_SOURCE_ABSENT, L"files outside the package"},
+    {kErrorInvalidImageHash, L"no valid signature"},
+    {ERROR_INSTALL_PACKAGE_REJECTED, L"signed by another publisher"},
+    {ERROR_PRODUCT_VERSION, L"older than the installed release"},
+    {ERROR_PATCH_TARGET_NOT_FOUND, L"another product than the installed one"},
+    {ERROR_INSTALL_ALREADY_RUNNING, L"another update is in progress"},
+    {ERROR_INSTALL_TEMP_UNWRITABLE, L"the run's own folder cannot be made or written"},
+    {ERROR_PROC_NOT_FOUND, L"the system's installer or signature functions are missing"},
+};
+
+// The reason of a refusal's code; null for a code that is none.
+const wchar_t* ReasonOfRefusal(DWORD dwCode);
 
 // Whether the code is one of the refusals above, which say that nothing was
-// changed; 1618 is not among them: after the removals, an install that
-// another installation held for too long ends with it too.
+// changed. After the removals, an install that ends with one of them is an
+// install that failed; 1618 is left out: an install that another
+// installation held too long ends with it too, and says so.
 bool IsRefusalCode(DWORD dwCode);
 
 // Whether the package argument has the shape the program accepts: a full

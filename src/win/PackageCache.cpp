@@ -156,6 +156,14 @@ DWORD TakeUpdateLock(HANDLE hCache, CHandle& hLock)
                         pSecurity.Get());
 }
 
+bool IsUpdateInProgress()
+{
+    CHandle hCache, hLock;
+    std::wstring strCache;
+    return OpenCache(false, hCache, strCache) == ERROR_SUCCESS &&
+           TakeUpdateLock(hCache.Get(), hLock) == ERROR_SHARING_VIOLATION;
+}
+
 std::wstring InCache(const std::wstring& strRelative)
 {
     const std::wstring strCache = CachePath();

@@ -62,6 +62,9 @@ DWORD OpenCacheFolder(HANDLE hParent, std::wstring_view name, bool bMake, CHandl
 // it. Held as long as hLock is open.
 DWORD TakeUpdateLock(HANDLE hCache, CHandle& hLock);
 
+// Whether another update holds the cache's lock now.
+bool IsUpdateInProgress();
+
 // The full path of a path relative to the cache ("Runs\{GUID}\Package\x.msi"),
 // and back: empty when strPath does not lie in the cache.
 std::wstring InCache(const std::wstring& strRelative);

@@ -48,7 +48,8 @@ std::wstring ServiceExpected(const std::wstring& strGuid)
 
 // From before the first removal to the end of the install, the update can be
 // resumed by the service, whoever signs in next, or nobody; once it is over,
-// neither the service nor the record is left.
+// neither the service nor the record is left. Meanwhile a second update is
+// refused, never run beside it.
 TEST(EndToEndResume, TheServiceStandsFromTheFirstRemovalToTheEndOfTheUpdate)
 {
     PrepareInstalledMachine();
@@ -56,18 +57,25 @@ TEST(EndToEndResume, TheServiceStandsFromTheFirstRemovalToTheEndOfTheUpdate)
     WriteBytes(L"C:\\lumet-block", "");
     std::vector<std::wstring> vecDuring;
     std::wstring strService;
+    DWORD dwSecond = 0;
+    std::string second;
     std::thread watcher([&] {
         // The install is held in its custom action until the block goes.
         EXPECT_TRUE(WaitForFile(L"C:\\lumet-blocked", 120000).has_value());
         vecDuring = PendingRuns();
         if (vecDuring.size() == 1)
             strService = ServiceOf(vecDuring[0]);
+        ::Sleep(1000); // the second update's log is named after another second
+        dwSecond = RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" C:\\Temp\\new.msi", 120000);
+        second = ReadBytes(LogFolder() + L"\\" + NewestLogName());
         ::DeleteFileW(L"C:\\lumet-block");
     });
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\slow.msi"), 0u);
     watcher.join();
     ASSERT_EQ(vecDuring.size(), 1u);
     EXPECT_EQ(strService, ServiceExpected(vecDuring[0]));
+    EXPECT_EQ(dwSecond, DWORD{ERROR_INSTALL_ALREADY_RUNNING});
+    EXPECT_EQ(second, "Update refused: another update is in progress: C:\\Temp\\new.msi\r\n");
     EXPECT_EQ(ServiceOf(vecDuring[0]), L"<none>");
     EXPECT_TRUE(PendingRuns().empty());
     EXPECT_TRUE(Installed(kNew));
