@@ -1,5 +1,8 @@
 #include "win/Hash.h"
 
+#include "win/SystemEntry.h"
+
+#include <bcrypt.h>
 #include <immintrin.h>
 
 #include <algorithm>
@@ -99,21 +102,51 @@ LUMET_SHA_TARGET void ShaBlocks(uint32_t state[8], const BYTE* pBlocks, size_t n
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), state0);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), state1);
 }
+
+// The system's hashing functions, from bcrypt.dll by its full path, and its
+// SHA-256 provider, opened once for the process.
+struct BCrypt
+{
+    LUMET_SYSTEM_ENTRY(L"bcrypt.dll", BCryptOpenAlgorithmProvider);
+    LUMET_SYSTEM_ENTRY(L"bcrypt.dll", BCryptCreateHash);
+    LUMET_SYSTEM_ENTRY(L"bcrypt.dll", BCryptHashData);
+    LUMET_SYSTEM_ENTRY(L"bcrypt.dll", BCryptFinishHash);
+    LUMET_SYSTEM_ENTRY(L"bcrypt.dll", BCryptDestroyHash);
+    BCRYPT_ALG_HANDLE hSha256 = nullptr;
+
+    BCrypt()
+    {
+        if (pfnBCryptOpenAlgorithmProvider && pfnBCryptCreateHash && pfnBCryptHashData && pfnBCryptFinishHash &&
+            pfnBCryptDestroyHash &&
+            !BCRYPT_SUCCESS(pfnBCryptOpenAlgorithmProvider(&hSha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            hSha256 = nullptr;
+    }
+};
+const BCrypt& SystemHashing()
+{
+    static const BCrypt bcrypt;
+    return bcrypt;
+}
 }
 
-CSha256::CSha256()
+void BCryptHashTraits::Close(Handle h) noexcept { SystemHashing().pfnBCryptDestroyHash(h); }
+
+CSha256::CSha256(EHashPath ePath)
 {
     static const bool bSha = HasShaInstructions();
-    m_bOwn = bSha;
+    m_bOwn = bSha && ePath == EHashPath::Fastest;
     if (m_bOwn)
     {
         std::memcpy(m_state, kInitial, sizeof(m_state));
         return;
     }
-    // A provider that keeps no keys: hashing needs none.
-    if (!::CryptAcquireContextW(m_hProvider.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-        !::CryptCreateHash(m_hProvider.Get(), CALG_SHA_256, 0, 0, m_hHash.Put()))
+    const BCrypt& bcrypt = SystemHashing();
+    BCRYPT_HASH_HANDLE hHash = nullptr;
+    if (!bcrypt.hSha256 ||
+        !BCRYPT_SUCCESS(bcrypt.pfnBCryptCreateHash(bcrypt.hSha256, &hHash, nullptr, 0, nullptr, 0, 0)))
         m_bFailed = true;
+    else
+        m_hHash = CScopedHandle<BCryptHashTraits>(hHash);
 }
 
 void CSha256::AddBlocks(const BYTE* pBlocks, size_t nBlocks) { ShaBlocks(m_state, pBlocks, nBlocks); }
@@ -126,8 +159,9 @@ bool CSha256::Add(const BYTE* pData, size_t cbData)
     {
         for (size_t cbDone = 0; cbDone < cbData && !m_bFailed;)
         {
-            const DWORD cbPiece = static_cast<DWORD>(std::min<size_t>(cbData - cbDone, 1u << 30));
-            m_bFailed = !::CryptHashData(m_hHash.Get(), pData + cbDone, cbPiece, 0);
+            const ULONG cbPiece = static_cast<ULONG>(std::min<size_t>(cbData - cbDone, 1u << 30));
+            m_bFailed = !BCRYPT_SUCCESS(
+                SystemHashing().pfnBCryptHashData(m_hHash.Get(), const_cast<BYTE*>(pData + cbDone), cbPiece, 0));
             cbDone += cbPiece;
         }
         return !m_bFailed;
@@ -158,9 +192,10 @@ bool CSha256::Finish(Sha256& digest)
     Sha256 value = {};
     if (!m_bOwn)
     {
-        DWORD cb = static_cast<DWORD>(value.size());
-        if (!::CryptGetHashParam(m_hHash.Get(), HP_HASHVAL, value.data(), &cb, 0) || cb != value.size())
-            return m_bFailed = true, false;
+        m_bFailed = true; // finished: nothing more can be added
+        if (!BCRYPT_SUCCESS(
+                SystemHashing().pfnBCryptFinishHash(m_hHash.Get(), value.data(), static_cast<ULONG>(value.size()), 0)))
+            return false;
         digest = value;
         return true;
     }

@@ -3,7 +3,6 @@
 #include "win/ScopedHandle.h"
 
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <array>
 #include <cstdint>
@@ -11,31 +10,31 @@
 // SHA-256 digests.
 using Sha256 = std::array<BYTE, 32>;
 
-struct CryptProviderTraits
+struct BCryptHashTraits
 {
-    using Handle = HCRYPTPROV;
-    static Handle Invalid() noexcept { return 0; }
-    static bool IsValid(Handle h) noexcept { return h != 0; }
-    static void Close(Handle h) noexcept { ::CryptReleaseContext(h, 0); }
+    using Handle = void*; // BCRYPT_HASH_HANDLE
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept;
 };
 
-struct CryptHashTraits
+// Which code hashes: the processor's SHA instructions where it has them, else
+// the system's (CNG); or the system's in any case.
+enum class EHashPath
 {
-    using Handle = HCRYPTHASH;
-    static Handle Invalid() noexcept { return 0; }
-    static bool IsValid(Handle h) noexcept { return h != 0; }
-    static void Close(Handle h) noexcept { ::CryptDestroyHash(h); }
+    Fastest,
+    System,
 };
 
 // The digest of bytes handed over in pieces. Where the processor has the SHA
 // instructions, the program hashes with them itself (several times as fast as
-// the system's provider under Wine, which hashes every package the update
-// copies); elsewhere the system's own provider (CryptoAPI) does. Every call
-// after a failure fails too.
+// the system's CNG under Wine, which hashes every package the update copies
+// with code of its own); elsewhere, or with EHashPath::System, the system's
+// CNG (bcrypt.dll) does. Every call after a failure fails too.
 class CSha256
 {
 public:
-    CSha256();
+    explicit CSha256(EHashPath ePath = EHashPath::Fastest);
 
     bool Add(const BYTE* pData, size_t cbData);
     // The digest of everything added; false when any step failed.
@@ -53,6 +52,5 @@ private:
     size_t m_cbPending = 0;
     uint64_t m_cbTotal = 0;
     // The system's.
-    CScopedHandle<CryptProviderTraits> m_hProvider;
-    CScopedHandle<CryptHashTraits> m_hHash;
+    CScopedHandle<BCryptHashTraits> m_hHash;
 };
