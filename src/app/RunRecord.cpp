@@ -4,6 +4,7 @@
 #include "win/FileCopy.h"
 #include "win/KnownFolders.h"
 #include "win/PackageCache.h"
+#include "win/RegistryRecord.h"
 #include "win/Security.h"
 #include "win/Text.h"
 
@@ -15,58 +16,36 @@ const std::wstring kRunsKey = std::wstring(kUpdaterKey) + L"\\Runs";
 
 std::wstring RecordKey(const std::wstring& strGuid) { return kRunsKey + L"\\" + strGuid; }
 
-// The plan's values under the run's key, each with the field it holds.
-struct TextValue
-{
-    const wchar_t* pszName;
-    std::wstring UpdatePlan::* pField;
-};
-struct DigestValue
-{
-    const wchar_t* pszName;
-    Sha256 UpdatePlan::* pField;
-};
-constexpr TextValue kTextValues[] = {
-    {L"InstallDir", &UpdatePlan::strInstallDir}, {L"InstalledCode", &UpdatePlan::strInstalledCode},
-    {L"Package", &UpdatePlan::strPackage},       {L"NewCode", &UpdatePlan::strNewCode},
-    {L"Restore", &UpdatePlan::strRestore},       {L"RestoreFrom", &UpdatePlan::strRestoreFrom},
-    {L"UserSid", &UpdatePlan::strUserSid},       {L"UserProfile", &UpdatePlan::strUserProfile}};
-constexpr DigestValue kDigestValues[] = {{L"PackageSHA256", &UpdatePlan::package},
-                                         {L"RestoreSHA256", &UpdatePlan::restore},
-                                         {L"UpdaterSHA256", &UpdatePlan::updater}};
+// The plan's values under the run's key, but its phase, which the run sets
+// on its own as it goes.
+constexpr RecordValue<UpdatePlan> kPlanValues[] = {{L"InstallDir", &UpdatePlan::strInstallDir},
+                                                   {L"InstalledCode", &UpdatePlan::strInstalledCode},
+                                                   {L"Package", &UpdatePlan::strPackage},
+                                                   {L"NewCode", &UpdatePlan::strNewCode},
+                                                   {L"Restore", &UpdatePlan::strRestore},
+                                                   {L"RestoreFrom", &UpdatePlan::strRestoreFrom},
+                                                   {L"UserSid", &UpdatePlan::strUserSid},
+                                                   {L"UserProfile", &UpdatePlan::strUserProfile},
+                                                   {.pszName = L"Starts", .pNumber = &UpdatePlan::nStarts},
+                                                   {.pszName = L"PackageSHA256", .pDigest = &UpdatePlan::package},
+                                                   {.pszName = L"RestoreSHA256", .pDigest = &UpdatePlan::restore},
+                                                   {.pszName = L"UpdaterSHA256", .pDigest = &UpdatePlan::updater}};
 
 // The copies are recorded by their place in the cache.
 DWORD WritePlan(const CMyRegKey& key, UpdatePlan plan)
 {
     plan.strPackage = RelativeToCache(plan.strPackage);
     plan.strRestore = RelativeToCache(plan.strRestore);
-    DWORD dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(plan.ePhase));
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = key.SetQwordValue(L"Starts", plan.nStarts);
-    for (const TextValue& value : kTextValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetStringValue(value.pszName, plan.*value.pField);
-    for (const DigestValue& value : kDigestValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.SetBinaryValue(value.pszName, (plan.*value.pField).data(), sizeof(Sha256));
-    return dwResult == ERROR_SUCCESS ? key.Flush() : dwResult;
+    const DWORD dwResult = key.SetQwordValue(L"Phase", static_cast<ULONGLONG>(plan.ePhase));
+    return dwResult == ERROR_SUCCESS ? WriteRecord(key, plan, kPlanValues) : dwResult;
 }
 
 DWORD ReadPlan(const CMyRegKey& key, UpdatePlan& plan)
 {
     UpdatePlan read;
     ULONGLONG nPhase = 0;
-    DWORD dwResult = key.QueryQwordValue(L"Phase", nPhase);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = key.QueryQwordValue(L"Starts", read.nStarts);
-    for (const TextValue& value : kTextValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryStringValue(value.pszName, read.*value.pField);
-    for (const DigestValue& value : kDigestValues)
-        if (dwResult == ERROR_SUCCESS)
-            dwResult = key.QueryBinaryValue(value.pszName, (read.*value.pField).data(), sizeof(Sha256));
-    if (dwResult != ERROR_SUCCESS || nPhase < static_cast<ULONGLONG>(EPhase::Prepared) ||
-        nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
+    if (key.QueryQwordValue(L"Phase", nPhase) != ERROR_SUCCESS || ReadRecord(key, read, kPlanValues) != ERROR_SUCCESS ||
+        nPhase < static_cast<ULONGLONG>(EPhase::Prepared) || nPhase > static_cast<ULONGLONG>(EPhase::Restoring))
         return ERROR_NOT_FOUND;
     read.ePhase = static_cast<EPhase>(nPhase);
     read.strPackage = InCache(read.strPackage);
@@ -82,11 +61,8 @@ DWORD CopyUpdater(CWorkFolder& work, const Signer& own, Sha256& digest)
     CHandle hImage;
     std::wstring strImage;
     DWORD dwResult = OpenOwnImage(hImage, strImage);
-    LARGE_INTEGER size = {};
-    if (dwResult == ERROR_SUCCESS && !::GetFileSizeEx(hImage.Get(), &size))
-        dwResult = ::GetLastError();
     if (dwResult == ERROR_SUCCESS)
-        dwResult = CopyIntoFolder(hImage.Get(), size.QuadPart, work.Handle(), kUpdaterCopy, digest);
+        dwResult = CopyIntoFolder(hImage.Get(), work.Handle(), kUpdaterCopy, digest);
     if (dwResult != ERROR_SUCCESS || own.IsEmpty())
         return dwResult;
     const std::wstring strCopy = work.Path() + L"\\" + kUpdaterCopy;

@@ -3,11 +3,25 @@
 #include "installer/MsiPackage.h"
 #include "win/MyRegKey.h"
 #include "win/PackageCache.h"
+#include "win/RegistryRecord.h"
 
 namespace
 {
 const std::wstring kKeptKey = std::wstring(kUpdaterKey) + L"\\Kept";
 constexpr wchar_t kInstallerPackageKind[] = L"msi";
+
+// What is recorded of a kept package.
+struct KeptRecord
+{
+    std::wstring strPath; // in the cache
+    std::wstring strKind; // "msi", or "program" for an installer program
+    ULONGLONG nSize = 0;
+    Sha256 digest = {};
+};
+constexpr RecordValue<KeptRecord> kKeptValues[] = {{L"Path", &KeptRecord::strPath},
+                                                   {L"Kind", &KeptRecord::strKind},
+                                                   {.pszName = L"Size", .pNumber = &KeptRecord::nSize},
+                                                   {.pszName = L"SHA256", .pDigest = &KeptRecord::digest}};
 
 // The names of the keys below key.
 std::vector<std::wstring> SubKeys(const CMyRegKey& key)
@@ -42,53 +56,40 @@ DWORD KeepPackage(const CopiedFile& installed, const std::wstring& strProductCod
     if (strProductCode.empty() || RunFolderOf(strRelative).empty() ||
         !::GetFileAttributesExW(installed.strPath.c_str(), GetFileExInfoStandard, &data))
         return ERROR_PATH_NOT_FOUND;
-    const ULONGLONG nSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const KeptRecord kept = {strRelative, bInstallerPackage ? kInstallerPackageKind : L"program",
+                             (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, installed.digest};
 
-    CMyRegKey kept, record;
-    DWORD dwResult = kept.Create(HKEY_LOCAL_MACHINE, kKeptKey.c_str());
+    CMyRegKey keys, record;
+    DWORD dwResult = keys.Create(HKEY_LOCAL_MACHINE, kKeptKey.c_str());
     if (dwResult == ERROR_SUCCESS)
-        dwResult = record.Create(kept.Get(), strProductCode.c_str());
+        dwResult = record.Create(keys.Get(), strProductCode.c_str());
     if (dwResult == ERROR_SUCCESS)
-        dwResult = record.SetStringValue(L"Path", strRelative);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = record.SetQwordValue(L"Size", nSize);
-    if (dwResult == ERROR_SUCCESS)
-        dwResult =
-            record.SetBinaryValue(L"SHA256", installed.digest.data(), static_cast<DWORD>(installed.digest.size()));
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = record.SetStringValue(L"Kind", bInstallerPackage ? kInstallerPackageKind : L"program");
-    if (dwResult == ERROR_SUCCESS)
-        dwResult = record.Flush();
+        dwResult = WriteRecord(record, kept, kKeptValues);
     if (dwResult != ERROR_SUCCESS)
         return dwResult;
     // Only now the packages kept before are forgotten: a power loss in between
     // leaves two records, never none.
-    for (const std::wstring& strCode : SubKeys(kept))
+    for (const std::wstring& strCode : SubKeys(keys))
         if (strCode != strProductCode)
-            ::RegDeleteKeyW(kept.Get(), strCode.c_str());
-    return kept.Flush();
+            ::RegDeleteKeyW(keys.Get(), strCode.c_str());
+    return keys.Flush();
 }
 
 DWORD OpenKeptPackage(const std::wstring& strProductCode, CopiedFile& kept, CHandle& hHeld)
 {
-    CMyRegKey record;
-    std::wstring strRelative, strKind;
-    ULONGLONG nSize = 0;
-    Sha256 recorded = {};
+    CMyRegKey key;
+    KeptRecord record;
     const std::wstring strRecord = kKeptKey + L"\\" + strProductCode;
-    if (strProductCode.empty() || record.Open(HKEY_LOCAL_MACHINE, strRecord.c_str()) != ERROR_SUCCESS ||
-        record.QueryStringValue(L"Path", strRelative) != ERROR_SUCCESS ||
-        record.QueryStringValue(L"Kind", strKind) != ERROR_SUCCESS || strKind != kInstallerPackageKind ||
-        record.QueryQwordValue(L"Size", nSize) != ERROR_SUCCESS ||
-        record.QueryBinaryValue(L"SHA256", recorded.data(), static_cast<DWORD>(recorded.size())) != ERROR_SUCCESS)
+    if (strProductCode.empty() || key.Open(HKEY_LOCAL_MACHINE, strRecord.c_str()) != ERROR_SUCCESS ||
+        ReadRecord(key, record, kKeptValues) != ERROR_SUCCESS || record.strKind != kInstallerPackageKind)
         return ERROR_NOT_FOUND;
     CHandle hFile;
-    const DWORD dwOpened = OpenCachedFile(strRelative, nSize, recorded, hFile);
+    const DWORD dwOpened = OpenCachedFile(record.strPath, record.nSize, record.digest, hFile);
     if (dwOpened != ERROR_SUCCESS)
         return dwOpened == ERROR_FILE_NOT_FOUND ? ERROR_NOT_FOUND : dwOpened;
     hHeld = std::move(hFile);
-    kept.strPath = InCache(strRelative);
-    kept.digest = recorded;
+    kept.strPath = InCache(record.strPath);
+    kept.digest = record.digest;
     return ERROR_SUCCESS;
 }
 

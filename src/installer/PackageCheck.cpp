@@ -95,16 +95,15 @@ DWORD CopyPackage(const std::wstring& strPackage, HANDLE hFolder, const std::wst
     // A folder does not open so (that takes FILE_FLAG_BACKUP_SEMANTICS); a
     // device does, and a link opens as itself.
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    LARGE_INTEGER size = {};
     if (::GetFileType(hSource.Get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandleEx(hSource.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        IsLinkReparsePoint(tag.FileAttributes, tag.ReparseTag) || !::GetFileSizeEx(hSource.Get(), &size))
+        IsLinkReparsePoint(tag.FileAttributes, tag.ReparseTag))
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
     const std::wstring strName = NameOf(hSource.Get());
     if (strName.empty() || strName.find(L':') != std::wstring::npos)
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
     Sha256 digest = {};
-    const DWORD dwCopied = CopyIntoFolder(hSource.Get(), size.QuadPart, hFolder, strName, digest);
+    const DWORD dwCopied = CopyIntoFolder(hSource.Get(), hFolder, strName, digest);
     if (dwCopied != ERROR_SUCCESS)
         return dwCopied == ERROR_READ_FAULT ? ERROR_INSTALL_PACKAGE_OPEN_FAILED : dwCopied;
     copy.strPath = strFolder + (strFolder.ends_with(L'\\') ? L"" : L"\\") + strName;

@@ -32,8 +32,12 @@ DWORD ReadToEnd(HANDLE h, LONGLONG nSize, Fn fnPiece)
 }
 }
 
-DWORD CopyIntoFolder(HANDLE hSource, LONGLONG nSize, HANDLE hFolder, std::wstring_view name, Sha256& digest)
+DWORD CopyIntoFolder(HANDLE hSource, HANDLE hFolder, std::wstring_view name, Sha256& digest)
 {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(hSource, &size))
+        return ERROR_READ_FAULT;
+    const LONGLONG nSize = size.QuadPart;
     CHandle hCopy;
     DWORD dwResult = OpenRelative(hFolder, name, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                                   FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, hCopy);

@@ -11,11 +11,13 @@
 // handles: the copy is made with FILE_CREATE, which fails on anything already
 // there, and is shared with nobody while it is written. What is copied is
 // hashed on the way and the copy is flushed to disk before it is closed. The
-// source must hold exactly nSize bytes. A copy that fails is deleted again.
-// ERROR_SUCCESS with the copy's digest in digest (left as it was on failure);
-// ERROR_READ_FAULT when the source could not be read or did not hold nSize
-// bytes; otherwise why the copy could not be made or written.
-DWORD CopyIntoFolder(HANDLE hSource, LONGLONG nSize, HANDLE hFolder, std::wstring_view name, Sha256& digest);
+// source must hold as many bytes as its size said when the copy began. A
+// copy that fails is deleted again. This is the one way the update copies a
+// file into its package cache. ERROR_SUCCESS with the copy's digest in digest
+// (left as it was on failure); ERROR_READ_FAULT when the source could not be
+// read or its size changed; otherwise why the copy could not be made or
+// written.
+DWORD CopyIntoFolder(HANDLE hSource, HANDLE hFolder, std::wstring_view name, Sha256& digest);
 
 // The digest of what h is open on (for reading), read from its start.
 // ERROR_READ_FAULT when it cannot be read to its end.
