@@ -107,9 +107,16 @@ DWORD CRunRecord::Resume(const std::wstring& strGuid, UpdatePlan& plan)
 {
     CMyRegKey key;
     if (!IsBracedGuid(strGuid) ||
-        key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS ||
-        ReadPlan(key, plan) != ERROR_SUCCESS)
+        key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return ERROR_NOT_FOUND;
+    if (ReadPlan(key, plan) != ERROR_SUCCESS)
+    {
+        // Half written, or written by something else: nothing can be resumed
+        // from it, and it would stand in the way of every later update.
+        key.Close();
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str());
+        return ERROR_NOT_FOUND;
+    }
     m_strGuid = strGuid;
     m_key = std::move(key);
     return ERROR_SUCCESS;
@@ -151,12 +158,21 @@ void CRunRecord::End()
 std::wstring FindUnfinishedRun()
 {
     CMyRegKey runs;
-    wchar_t szName[64];
-    DWORD cchName = 64;
-    if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey.c_str()) != ERROR_SUCCESS ||
-        ::RegEnumKeyExW(runs.Get(), 0, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey.c_str()) != ERROR_SUCCESS)
         return std::wstring();
-    return std::wstring(szName, cchName);
+    wchar_t szName[256];
+    for (DWORD i = 0, cchName = 256;
+         ::RegEnumKeyExW(runs.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, cchName = 256)
+        if (IsBracedGuid(std::wstring_view(szName, cchName)))
+            return std::wstring(szName, cchName);
+    return std::wstring();
+}
+
+bool IsRunRecorded(const std::wstring& strGuid)
+{
+    CMyRegKey key;
+    return IsBracedGuid(strGuid) && key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str()) == ERROR_SUCCESS;
 }
 
 bool ReadRunUser(const std::wstring& strGuid, std::wstring& strSid, std::wstring& strProfile)

@@ -63,7 +63,8 @@ public:
     DWORD Begin(CWorkFolder& work, UpdatePlan& plan, const Signer& own);
 
     // Reads the plan of the run strGuid into plan and takes it up: ERROR_NOT_FOUND
-    // when there is no such record (nothing is taken up then).
+    // when there is no such record (nothing is taken up then); a record that
+    // cannot be read is deleted.
     DWORD Resume(const std::wstring& strGuid, UpdatePlan& plan);
 
     // Counts one more start that took the run up, on disk at once.
@@ -90,6 +91,9 @@ private:
 
 // The GUID of a run whose record is kept (an update interrupted), or empty.
 std::wstring FindUnfinishedRun();
+
+// Whether the record of the run strGuid is kept.
+bool IsRunRecorded(const std::wstring& strGuid);
 
 // The user whose update the run strGuid is, as its record names them: false
 // when there is no such record.

@@ -57,13 +57,10 @@ void PruneCache(CWorkFolder& work)
     std::vector<FolderEntry> vecRuns;
     ListFolder(hRuns.Get(), vecRuns);
     const std::vector<std::wstring> vecKept = KeptRunFolders();
-    const std::wstring strRecords = std::wstring(kUpdaterKey) + L"\\Runs\\";
     for (const FolderEntry& entry : vecRuns)
     {
-        CMyRegKey record;
         if (EqualsNoCaseAscii(entry.strName, work.Guid()) ||
-            std::find(vecKept.begin(), vecKept.end(), entry.strName) != vecKept.end() ||
-            record.Open(HKEY_LOCAL_MACHINE, (strRecords + entry.strName).c_str()) == ERROR_SUCCESS)
+            std::find(vecKept.begin(), vecKept.end(), entry.strName) != vecKept.end() || IsRunRecorded(entry.strName))
             continue;
         const std::wstring strFolder = strCache + L"\\" + kRunsFolder + L"\\" + entry.strName;
         if (CFolderRemover(work).DeleteFolderContents(strFolder))

@@ -7,6 +7,7 @@
 #include "win/FileDisposition.h"
 #include "win/FileHandles.h"
 #include "win/KnownFolders.h"
+#include "win/PackageCache.h"
 #include "win/Security.h"
 #include "win/SystemEnvironment.h"
 #include "win/Text.h"
@@ -212,7 +213,7 @@ DWORD CInstallerSession::Run(const std::wstring& strApplication, const std::wstr
     {
         CHandle hTemp;
         std::wstring strTemp;
-        if (m_work.OpenSubFolder(L"Temp", hTemp, strTemp) == ERROR_SUCCESS)
+        if (m_work.OpenSubFolder(kTempFolder, hTemp, strTemp) == ERROR_SUCCESS)
             m_strEnvironment = MakeMachineEnvironmentBlock({{L"TEMP", strTemp}, {L"TMP", strTemp}});
         // Without it nothing runs: the user's own environment is no stand-in.
         if (m_strEnvironment.empty())
