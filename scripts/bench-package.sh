@@ -11,6 +11,9 @@
 # - the whole preparation with a restore package (the new package's check,
 #   then the installed release's package found, copied and checked) against
 #   `cmd /c copy` of both files.
+# - the SHA-256 of the new package by the program's own hashing (with the
+#   processor's SHA instructions) against the system's (CNG), which it falls
+#   back to.
 # Prints the median of each and the ratios.
 # Usage: ./scripts/bench-package.sh [ROUNDS]   (default 5; needs a built tree: ./scripts/test.sh)
 set -eu
@@ -51,9 +54,9 @@ echo "packages: $(stat -c %s "$drive/big.msi") and $(stat -c %s "$drive/source/i
 "$WINE" 'C:\check.exe' 'C:\big.msi' >/dev/null 2>&1 || { echo "bench: the check refused the package ($?)" >&2; exit 1; }
 "$WINE" 'C:\check.exe' 'C:\big.msi' "$installed_code" >/dev/null 2>&1 ||
     { echo "bench: the preparation with a restore package failed ($?)" >&2; exit 1; }
-rm -rf "$drive/windows/temp/"LumetUpdate-*
+rm -rf "$drive/ProgramData/LumetUpdate"
 
-clean() { rm -rf "$drive/windows/temp/"LumetUpdate-* "$drive/copy.msi" "$drive/copy2.msi"; }
+clean() { rm -rf "$drive/ProgramData/LumetUpdate" "$drive/copy.msi" "$drive/copy2.msi"; }
 check() { seconds "$WINE" 'C:\check.exe' 'C:\big.msi' >>"$run/check"; clean; }
 unsigned() { seconds "$WINE" 'C:\unsigned.exe' 'C:\big.msi' >>"$run/unsigned"; clean; }
 copy() { seconds "$WINE" cmd /c copy /y 'C:\big.msi' 'C:\copy.msi' >>"$run/copy"; clean; }
@@ -63,10 +66,17 @@ copies() {
     clean
 }
 
-for f in check copy unsigned prepare copies; do : >"$run/$f"; done
+own() { seconds "$WINE" 'C:\check.exe' /hash 'C:\big.msi' own >>"$run/own"; }
+system() { seconds "$WINE" 'C:\check.exe' /hash 'C:\big.msi' system >>"$run/system"; }
+
+for f in check copy unsigned prepare copies own system; do : >"$run/$f"; done
 i=0
 while [ $i -lt "$rounds" ]; do
-    if [ $((i % 2)) -eq 0 ]; then check; copy; unsigned; prepare; copies; else copies; prepare; unsigned; copy; check; fi
+    if [ $((i % 2)) -eq 0 ]; then
+        check; copy; unsigned; prepare; copies; own; system
+    else
+        system; own; copies; prepare; unsigned; copy; check
+    fi
     i=$((i + 1))
 done
 
@@ -75,6 +85,8 @@ c=$(median <"$run/copy")
 u=$(median <"$run/unsigned")
 p=$(median <"$run/prepare")
 cc=$(median <"$run/copies")
+ho=$(median <"$run/own")
+hs=$(median <"$run/system")
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'; }
 printf '%-56s %8s\n' "median of $rounds rounds, two 100 MB signed packages" seconds
 printf '%-56s %8s\n' "cmd /c copy of the new package" "$c"
@@ -85,3 +97,6 @@ printf '%-56s %8s\n' "the preparation with a restore package" "$p"
 printf '%-56s %8s\n' "ratio, check to copy" "$(ratio "$k" "$c")"
 printf '%-56s %8s\n' "ratio, unsigned check to copy" "$(ratio "$u" "$c")"
 printf '%-56s %8s\n' "ratio, preparation with restore package to both copies" "$(ratio "$p" "$cc")"
+printf '%-56s %8s\n' "SHA-256 of the new package, the program's own" "$ho"
+printf '%-56s %8s\n' "SHA-256 of the new package, the system's (CNG)" "$hs"
+printf '%-56s %8s\n' "ratio, the system's hashing to the program's own" "$(ratio "$hs" "$ho")"
