@@ -12,9 +12,9 @@
 
 namespace
 {
-const std::wstring kRunsKey = std::wstring(kUpdaterKey) + L"\\Runs";
+constexpr wchar_t kRunsKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Runs"; // below kUpdaterKey
 
-std::wstring RecordKey(const std::wstring& strGuid) { return kRunsKey + L"\\" + strGuid; }
+std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kRunsKey) + L"\\" + strGuid; }
 
 // The plan's values under the run's key, but its phase, which the run sets
 // on its own as it goes.
@@ -158,7 +158,7 @@ void CRunRecord::End()
 std::wstring FindUnfinishedRun()
 {
     CMyRegKey runs;
-    if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey.c_str()) != ERROR_SUCCESS)
+    if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey) != ERROR_SUCCESS)
         return std::wstring();
     wchar_t szName[256];
     for (DWORD i = 0, cchName = 256;

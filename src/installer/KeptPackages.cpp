@@ -7,7 +7,7 @@
 
 namespace
 {
-const std::wstring kKeptKey = std::wstring(kUpdaterKey) + L"\\Kept";
+constexpr wchar_t kKeptKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept"; // below kUpdaterKey
 constexpr wchar_t kInstallerPackageKind[] = L"msi";
 
 // What is recorded of a kept package.
@@ -60,7 +60,7 @@ DWORD KeepPackage(const CopiedFile& installed, const std::wstring& strProductCod
                              (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, installed.digest};
 
     CMyRegKey keys, record;
-    DWORD dwResult = keys.Create(HKEY_LOCAL_MACHINE, kKeptKey.c_str());
+    DWORD dwResult = keys.Create(HKEY_LOCAL_MACHINE, kKeptKey);
     if (dwResult == ERROR_SUCCESS)
         dwResult = record.Create(keys.Get(), strProductCode.c_str());
     if (dwResult == ERROR_SUCCESS)
@@ -79,7 +79,7 @@ DWORD OpenKeptPackage(const std::wstring& strProductCode, CopiedFile& kept, CHan
 {
     CMyRegKey key;
     KeptRecord record;
-    const std::wstring strRecord = kKeptKey + L"\\" + strProductCode;
+    const std::wstring strRecord = std::wstring(kKeptKey) + L"\\" + strProductCode;
     if (strProductCode.empty() || key.Open(HKEY_LOCAL_MACHINE, strRecord.c_str()) != ERROR_SUCCESS ||
         ReadRecord(key, record, kKeptValues) != ERROR_SUCCESS || record.strKind != kInstallerPackageKind)
         return ERROR_NOT_FOUND;
@@ -97,7 +97,7 @@ std::vector<std::wstring> KeptRunFolders()
 {
     std::vector<std::wstring> vecFolders;
     CMyRegKey kept;
-    if (kept.Open(HKEY_LOCAL_MACHINE, kKeptKey.c_str(), 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
+    if (kept.Open(HKEY_LOCAL_MACHINE, kKeptKey, 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return vecFolders;
     for (const std::wstring& strCode : SubKeys(kept))
     {
