@@ -3,8 +3,8 @@
 # screenshot while its window is up, and waits for the prefix to fall idle.
 # With LUMET_DEMO_POWER_LOSS=1, once the package's install is held (the demo's
 # held release marks C:\lumet-blocked), every process of the prefix ends at
-# once, as in a power loss; the prefix then starts again (wineboot -r, as
-# Windows starts again), which runs the updater's RunOnce value.
+# once, as in a power loss; the prefix then starts again, as Windows starts
+# again, and its service manager starts the update's resume service.
 # Usage: run-in-display.sh EXE PACKAGE SCREENSHOT
 set -u
 exe=$1
@@ -40,18 +40,29 @@ if [ "${LUMET_DEMO_POWER_LOSS:-}" = 1 ]; then
     drive=$WINEPREFIX/drive_c
     i=0
     until [ -s "$drive/lumet-blocked" ] || [ $i -ge 1200 ]; do i=$((i + 1)); sleep 0.1; done
-    echo "the install is under way: the machine loses power now (every process of the prefix ends at once)"
+    services_key='HKLM\System\CurrentControlSet\Services'
+    # The update's resume services, by name.
+    services() {
+        "$WINE" reg query "$services_key" 2>/dev/null | tr -d '\r' | sed -n 's/.*\\\(LumetUpdate-{[^}]*}\)$/\1/p'
+    }
+    echo "the install is under way, and the update has registered its resume service for the next start:"
+    for service in $(services); do
+        "$WINE" reg query "$services_key\\$service" 2>/dev/null | tr -d '\r' | sed -e '/^$/d' -e 's/^/  /'
+    done
+    echo "the machine loses power now (every process of the prefix ends at once)"
     "$WINESERVER" -k
     "$WINESERVER" -w
     rm -f "$drive/lumet-block" "$drive/lumet-blocked"
-    echo "RunOnce values left for the next start:"
-    awk 'tolower($0) ~ /^\[software\\\\microsoft\\\\windows\\\\currentversion\\\\runonce\]/ { f = 1; next }
-         /^\[/ { f = 0 }
-         f && tolower($0) ~ /lumetupdate/ { print "  " $0 }' "$WINEPREFIX/system.reg"
-    echo "the machine starts again (wineboot -r), and with it the update's RunOnce value"
-    "$WINE" wineboot -r >/dev/null 2>&1
+    echo "the machine starts again, and its service manager starts the resume service"
+    "$WINE" cmd /c exit >/dev/null 2>&1
 fi
 
 # Every program of this prefix, the updater and the started application
-# included, has ended when the wineserver exits.
+# included (after a power loss: the resumed update), has ended when the
+# wineserver exits.
 timeout 600 "$WINESERVER" -w
+if [ "${LUMET_DEMO_POWER_LOSS:-}" = 1 ]; then
+    left=$(services | tr '\n' ' ')
+    timeout 600 "$WINESERVER" -w
+    echo "the resumed update has ended; resume services left: ${left:-none}"
+fi

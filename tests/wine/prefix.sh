@@ -21,12 +21,12 @@ new_run() {
     mkdir -p "$run/home"
 }
 
-# end_run: ends the copy's own wineserver, never Wine processes by name, and
-# removes the copy. A program that was being started as the server ended
-# (the shell starting the application, say) never reached the server and
-# waits for it for ever: what still runs with this copy's prefix in its
-# environment, but this script, is ended by its process number.
-end_run() {
+# end_prefix: ends the copy's own wineserver, never Wine processes by name. A
+# program that was being started as the server ended (the shell starting the
+# application, say) never reached the server and waits for it for ever: what
+# still runs with this copy's prefix in its environment, but this script, is
+# ended by its process number.
+end_prefix() {
     WINEPREFIX="$run/prefix" "$WINESERVER" -k 2>/dev/null
     WINEPREFIX="$run/prefix" "$WINESERVER" -w 2>/dev/null
     for environ in /proc/[0-9]*/environ; do
@@ -37,6 +37,11 @@ end_run() {
             kill -KILL "$pid" 2>/dev/null || true
         fi
     done
+}
+
+# end_run: ends the copy's programs (end_prefix) and removes the copy.
+end_run() {
+    end_prefix
     if [ "${LUMET_KEEP_PREFIX:-0}" = 1 ]; then
         echo "prefix kept in $run/prefix"
     else
