@@ -231,6 +231,8 @@ void CUpdateRun::TakeUpResumedRun()
     const DWORD dwOpened = m_work.OpenExisting(strGuid);
     if (dwOpened == ERROR_SHARING_VIOLATION)
         return Refuse(ERROR_INSTALL_ALREADY_RUNNING, L"another update is in progress", false);
+    if (dwOpened == ERROR_ACCESS_DENIED)
+        return Refuse(ERROR_ACCESS_DENIED, L"the package cache is not the update's own", true);
     if (dwOpened != ERROR_SUCCESS)
         return Refuse(ERROR_PATH_NOT_FOUND, L"the run's own folder is gone", true);
     // Counted, and the service set again, before anything is done: a start

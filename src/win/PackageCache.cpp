@@ -68,7 +68,7 @@ DWORD OpenTrustedCache(HANDLE hParent, const FolderEntry& entry, bool bMake, CHa
         return ERROR_SUCCESS;
     }
     if (!bMake)
-        return ERROR_PATH_NOT_FOUND;
+        return ERROR_ACCESS_DENIED;
     bAside = true;
     // Anything else at the cache's name (a folder a user made first, a link,
     // a file) is moved aside as what it is, through its own handle, when the

@@ -48,7 +48,8 @@ std::wstring CachePath();
 
 // Opens the cache (for listing, adding and deleting, without delete sharing),
 // its path in strCache. With bMake the cache is made where missing or not
-// trusted; without it, ERROR_PATH_NOT_FOUND then.
+// trusted; without it, ERROR_PATH_NOT_FOUND where it is missing and
+// ERROR_ACCESS_DENIED where what is there is not the update's own.
 DWORD OpenCache(bool bMake, CHandle& hCache, std::wstring& strCache);
 
 // Opens the folder name inside hParent, a level of the cache: with bMake for
