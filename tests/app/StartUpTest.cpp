@@ -16,30 +16,21 @@ namespace
 // What the install step saw of the process that start-up prepared.
 std::wstring g_strSeen;
 
+// The steps that would change the machine only look; nothing is installed.
 const UpdateSteps kQuietSteps = {
-    .pfnGetProductCode = [] { return std::wstring(); },
-    .pfnGetInstallLocation = [] { return std::wstring(); },
     .pfnPreparePackage =
         [](const std::wstring& strPackage, const std::wstring&, CWorkFolder&, PreparedPackage& prepared) {
             prepared.copy.strPath = strPackage;
             return DWORD{ERROR_SUCCESS};
         },
-    .pfnFindRestorePackage =
-        [](const std::wstring&, const Signer&, CWorkFolder&, RestorePackage& restore) {
-            restore.strWhyNone = L"none here";
-            return false;
-        },
     .pfnRemoveEarlierVersions = [](CInstallerSession&, const ProductList&) {},
-    .pfnRemoveLeftovers = [](CWorkFolder&, const std::wstring&) { return std::vector<std::wstring>(); },
-    .pfnGetUninstallString = [] { return std::wstring(); },
     .pfnUninstallProduct = [](CInstallerSession&, const wchar_t*, const std::wstring&) {},
     .pfnInstallPackage =
         [](CInstallerSession&, const std::wstring& strPackage, const std::wstring&) {
-            WriteLog(L"installing " + strPackage);
+            WriteLog(L"installing " + strPackage + L"\r\n");
             g_strSeen = strPackage + L"|" + CMultiLanguage::GetMessageText(IDS_STRING_UPDATE);
             return DWORD{ERROR_SUCCESS_REBOOT_REQUIRED};
         },
-    .pfnKeepPackage = [](const CopiedFile&, const std::wstring&, bool) { return DWORD{ERROR_SUCCESS}; },
     .pfnLaunchApplication = [](const std::wstring&) {},
 };
 
@@ -61,7 +52,8 @@ TEST(StartUp, PreparesTheProcessRunsTheUpdateAndReleasesWhatItMade)
     EXPECT_FALSE(IsLogOpen());
     EXPECT_EQ(
         ReadBytes(GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20240229_235958.log"),
-        "No restore package: none here\r\ninstalling C:\\Temp dir\\new.msi");
+        "No restore package: no installed release that the Windows Installer knows\r\n"
+        "installing C:\\Temp dir\\new.msi\r\nPackage not kept (3)\r\n");
     // ...but not by its bare name once start-up has narrowed the search.
     EXPECT_EQ(::LoadLibraryW(L"lumet_beside.dll"), nullptr);
 }

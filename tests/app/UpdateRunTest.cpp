@@ -294,8 +294,7 @@ TEST(UpdateRunTest, DecidesWhatToInstallRestoreKeepAndReport)
         g_strGuid.clear();
         auto [strRun, strGuid] = c.nResumeOf >= 0 ? vecRuns[c.nResumeOf] : std::pair{std::wstring(), kUnknownGuid};
         CWorkFolder other;
-        if (c.eBefore == EBefore::CacheHeld)
-            ASSERT_EQ(other.Create(), ERROR_SUCCESS);
+        ASSERT_TRUE(c.eBefore != EBefore::CacheHeld || other.Create() == ERROR_SUCCESS);
         if (c.eBefore == EBefore::CopyCut)
             WriteBytes(strRun + L"\\Package\\new.msi", "the pack");
         if (c.eBefore == EBefore::PowerLoss)
@@ -329,5 +328,21 @@ TEST(UpdateRunTest, DecidesWhatToInstallRestoreKeepAndReport)
         EXPECT_EQ(bPending, c.out.bPending);
         EXPECT_EQ(IsRecorded(strGuid), c.out.bPending);
     }
+}
+
+// A signed updater's copy, which the service would start elevated, must carry
+// its signer; this test program carries none.
+TEST(RunRecordTest, BeginsNothingWhenTheUpdatersCopyLacksItsSigner)
+{
+    CWorkFolder work;
+    UpdatePlan plan;
+    Signer own;
+    own.subject = {0x30, 0x00};
+    CRunRecord record;
+    EXPECT_EQ(record.Begin(work, plan, own), kErrorInvalidImageHash);
+    EXPECT_FALSE(record.IsPending() || IsRecorded(work.Guid()));
+    EXPECT_NE(CMyRegKey().Open(HKEY_LOCAL_MACHINE,
+                               (L"System\\CurrentControlSet\\Services\\LumetUpdate-" + work.Guid()).c_str()),
+              ERROR_SUCCESS);
 }
 }

@@ -1,6 +1,6 @@
 #include "cleanup/FolderRemover.h"
 
-#include "CleanupTestSupport.h"
+#include "TestSupport.h"
 
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
@@ -43,20 +43,6 @@ DWORD WINAPI RecordGiven(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID
     return g_vecGiven.size() == 1 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-// What the removal opens: the names of the entries opened to be deleted,
-// with the attribute-writing right or without.
-std::vector<std::pair<std::wstring, bool>> g_vecDeletionOpens;
-PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
-template <typename... Rest>
-NTSTATUS NTAPI RecordOpened(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, Rest... rest)
-{
-    const UNICODE_STRING& name = *pAttributes->ObjectName;
-    if (access & DELETE)
-        g_vecDeletionOpens.emplace_back(std::wstring(name.Buffer, name.Length / 2),
-                                        (access & FILE_WRITE_ATTRIBUTES) != 0);
-    return g_pfnRealNtCreateFile(ph, access, pAttributes, rest...);
-}
-
 // The data folder as an ordinary user can leave it. Everything goes, read-only
 // files too, except the updater's own logs below it, and a file held open
 // without delete sharing, which stays where it is, named in the log. Program
@@ -95,9 +81,6 @@ TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRun
     const size_t nPendingBefore = PendingDeletions().size();
     const LogCapture log;
     const SeamOverride<PfnSetSecurityInfo> given(g_pfnSetSecurityInfo, &RecordGiven);
-    g_pfnRealNtCreateFile = g_pfnNtCreateFile;
-    const SeamOverride<PfnNtCreateFile> created(
-        g_pfnNtCreateFile, &RecordOpened<PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG>);
     CWorkFolder work;
 
     EXPECT_TRUE(CFolderRemover(work).DeleteFolderContents(folder.Path()));
@@ -188,10 +171,7 @@ TEST(FolderRemoverTest, LinksAreNeverEnteredAndEntriesAreOpenedForNoMoreThanDele
     ASSERT_TRUE(::SetFileAttributesW((tree / L"sub\\read-only.dat").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(MakeFolderLink(tree / L"planted", victim.Path()));
     ASSERT_TRUE(MakeFolderLink(tree / L"sub\\planted", victim.Path()));
-    g_pfnRealNtCreateFile = g_pfnNtCreateFile;
-    g_vecDeletionOpens.clear();
-    const SeamOverride<PfnNtCreateFile> seam(
-        g_pfnNtCreateFile, &RecordOpened<PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG>);
+    const CCreateRecorder opened;
 
     CWorkFolder work;
     CFolderRemover remover(work);
@@ -201,13 +181,15 @@ TEST(FolderRemoverTest, LinksAreNeverEnteredAndEntriesAreOpenedForNoMoreThanDele
 
     EXPECT_FALSE(Exists(tree / L"sub\\a.txt") || Exists(tree / L"sub\\read-only.dat"));
     EXPECT_EQ(ReadBytes(victim / L"inner\\precious.dat"), "planted");
-    size_t nWithAttributes = 0;
-    for (const auto& [strName, bAttributes] : g_vecDeletionOpens)
+    size_t nDeletions = 0, nWithAttributes = 0;
+    for (const CreateCall& call : opened.vecCalls)
     {
-        EXPECT_TRUE(!bAttributes || strName == L"read-only.dat") << Utf8(strName);
+        const bool bAttributes = (call.access & (DELETE | FILE_WRITE_ATTRIBUTES)) == (DELETE | FILE_WRITE_ATTRIBUTES);
+        EXPECT_TRUE(!bAttributes || call.strName == L"read-only.dat") << Utf8(call.strName);
+        nDeletions += (call.access & DELETE) != 0;
         nWithAttributes += bAttributes;
     }
     EXPECT_LE(nWithAttributes, 1u);
-    EXPECT_GE(g_vecDeletionOpens.size(), 3u); // sub and its two files
+    EXPECT_GE(nDeletions, 3u); // sub and its two files
 }
 }

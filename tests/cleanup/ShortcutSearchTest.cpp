@@ -1,6 +1,6 @@
 #include "cleanup/ShortcutSearch.h"
 
-#include "CleanupTestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +59,6 @@ TEST(ShortcutSearchTest, DesktopsAndStartMenusOfEveryProfile)
         WriteBytes(dotProfile.strPath + strFolder + L"VimoLumet.lnk", "planted");
 
     EXPECT_EQ(Sorted(FindDesktopShortcuts()), Sorted(desktop));
-    EXPECT_EQ(Sorted(FindStartMenuEntries()), Sorted(programs)); // the order is the driver test's
+    EXPECT_EQ(Sorted(FindStartMenuEntries()), Sorted(programs));
 }
 }

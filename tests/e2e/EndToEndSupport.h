@@ -64,19 +64,6 @@ inline DWORD RunUpdater(const std::wstring& strArguments, const std::wstring& st
     return dwExit;
 }
 
-inline std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(strPattern.c_str(), &fd);
-    for (BOOL b = h != INVALID_HANDLE_VALUE; b; b = ::FindNextFileW(h, &fd))
-        if (fd.cFileName[0] != L'.' || fd.cFileName[1] > L'.')
-            names.push_back(fd.cFileName);
-    if (h != INVALID_HANDLE_VALUE)
-        ::FindClose(h);
-    return names;
-}
-
 // The name of the newest run's log, which holds the UTC time of its start;
 // empty when there is none.
 inline std::wstring NewestLogName()

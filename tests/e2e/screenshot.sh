@@ -10,17 +10,12 @@ exe=$2
 packages=$3
 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver}
-export WINE WINESERVER
-
-sh "$here/../wine/make-template.sh" "$root/template"
-mkdir -p "$root/runs" "$(dirname "$out")"
-run=$(mktemp -d "$root/runs/shot.XXXXXX")
-cp -a "$root/template/prefix" "$run/prefix"
-mkdir -p "$run/home"
+wine_dir=$here/../wine
+. "$wine_dir/prefix.sh"
+new_run "$root" shot
+trap 'set +e; end_run' EXIT
+mkdir -p "$(dirname "$out")"
 export WINEPREFIX="$run/prefix" HOME="$run/home" WINEDEBUG=-all
-trap '"$WINESERVER" -k 2>/dev/null || true; rm -rf "$run"' EXIT
 
 # This copy draws on the X display instead of the null driver of the tests.
 "$WINE" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1

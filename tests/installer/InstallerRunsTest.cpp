@@ -23,12 +23,13 @@ struct StartedRun
 using Runs = std::vector<StartedRun>;
 Runs g_vecRun;
 // Records the run in g_vecRun instead of starting anything; every run
-// succeeds, with g_dwExitCode.
+// succeeds, with 1618 while g_nBusy counts down, then with g_dwExitCode.
 DWORD g_dwExitCode = 0;
+int g_nBusy = 0;
 DWORD RecordRun(const ChildProgram& program, DWORD& dwExitCode)
 {
     g_vecRun.push_back({program.strApplication, program.strCommandLine, program.strFolder});
-    dwExitCode = g_dwExitCode;
+    dwExitCode = g_nBusy-- > 0 ? ERROR_INSTALL_ALREADY_RUNNING : g_dwExitCode;
     return ERROR_SUCCESS;
 }
 const std::wstring kSystem = L"C:\\windows\\system32";
@@ -70,26 +71,36 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         Runs vecRun;
         bool bLogFolder;
         std::string log = {};
+        int nBusy = 0;        // answers of 1618 before the run is let in
+        DWORD dwExitCode = 0; // then the run's
     };
     const std::wstring strOwnFolder = L"C:\\Program Files (x86)\\Vimo";
     const StartedRun quiet = {kMsiexec, strQuiet, kSystem};
+    // The run of the system's msiexec that installs the package into the folder.
+    const auto install = [&](const std::wstring& strPackage, const std::wstring& strFolder) {
+        return Runs{
+            {kMsiexec,
+             L"MsiExec.exe /i \"" + strPackage + L"\" INSTALLDIR=\"" + strFolder + L"\" /qn /norestart" + strLog,
+             kSystem}};
+    };
+    const auto own = [&](const std::wstring& strCommand) { return Runs{{strOwn, strCommand, strOwnFolder}}; };
+    const std::string strBusy = "Another installation is in progress (1618): trying again in 5 s\r\n";
     const Case cases[] = {
         {"no command", nullptr, nullptr, {quiet}, true},
+        // No installer run restarts the machine: one that needs a restart
+        // says so by its exit code, which the session remembers.
+        {"unknown product", nullptr, nullptr, {quiet}, true, {}, 0, ERROR_UNKNOWN_PRODUCT},
+        {"restart needed", nullptr, nullptr, {quiet}, true, {}, 0, ERROR_SUCCESS_REBOOT_REQUIRED},
         {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}, true},
+        {"held twice by another installation", nullptr, nullptr, {quiet, quiet, quiet}, true, strBusy + strBusy, 2},
         {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {quiet}, true},
         {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {quiet}, true},
         {"quoted, by full path", L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}", nullptr, {quiet}, true},
         {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {quiet}, true},
-        {"own uninstaller, quoted",
-         L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S",
-         nullptr,
-         {{strOwn, L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S", strOwnFolder}},
-         false},
-        {"own uninstaller, blanks unquoted",
-         L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S",
-         nullptr,
-         {{strOwn, L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S", strOwnFolder}},
-         false},
+        {"own uninstaller, quoted", L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S", nullptr,
+         own(L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S"), false},
+        {"own uninstaller, blanks unquoted", L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S", nullptr,
+         own(L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S"), false},
         {"no folder", L"uninst.exe /S", nullptr, {}, false, "Uninstall command not run: uninst.exe /S\r\n"},
         {"empty command", L"", nullptr, {}, false},
         {".exe, blanks",
@@ -98,14 +109,15 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
          {{pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent", L"C:\\Setup Files"}},
          false},
         {"no package", L"", L"", {}, false},
-        {".Msi, no folder",
-         L"C:\\Temp\\new.Msi",
-         L"",
-         {{kMsiexec,
-           L"MsiExec.exe /i \"C:\\Temp\\new.Msi\" INSTALLDIR=\"C:\\Program Files (x86)\\Vimo\\\" /qn /norestart" +
-               strLog,
-           kSystem}},
-         true},
+        {".Msi, no folder", L"C:\\Temp\\new.Msi", L"", install(L"C:\\Temp\\new.Msi", strOwnFolder + L"\\"), true},
+        {"restart started",
+         L"C:\\Temp\\new.msi",
+         L"C:\\Apps\\",
+         install(L"C:\\Temp\\new.msi", L"C:\\Apps\\"),
+         true,
+         {},
+         0,
+         ERROR_SUCCESS_REBOOT_INITIATED},
     };
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
@@ -119,35 +131,21 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         std::error_code ec;
         std::filesystem::remove_all(kLogFolder, ec);
         g_vecRun.clear();
+        g_nBusy = c.nBusy;
+        g_dwExitCode = c.dwExitCode;
         const LogCapture log;
         CInstallerSession session(work);
-        if (c.pszFolder)
-            InstallPackage(session, c.pszArgument, c.pszFolder);
-        else
+        if (!c.pszFolder)
             UninstallProduct(session, c.pszArgument, strCode);
+        else if (const DWORD dwResult = InstallPackage(session, c.pszArgument, c.pszFolder); !c.vecRun.empty())
+        {
+            EXPECT_EQ(dwResult, c.dwExitCode);
+        }
+        EXPECT_EQ(session.RestartNeeded(),
+                  c.dwExitCode == ERROR_SUCCESS_REBOOT_REQUIRED || c.dwExitCode == ERROR_SUCCESS_REBOOT_INITIATED);
         EXPECT_EQ(g_vecRun, c.vecRun);
         EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
         EXPECT_EQ(log.Bytes(), c.log);
-    }
-}
-
-// No installer run restarts the machine: a run that needs a restart says so
-// by its exit code, and the session remembers it for the update's own.
-TEST(InstallerRunsTest, ARunThatNeedsARestartIsRememberedNotCarriedOut)
-{
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
-    CWorkFolder work;
-    for (const DWORD dwExitCode : {0ul, 1605ul, 3010ul, 1641ul})
-    {
-        g_vecRun.clear();
-        g_dwExitCode = dwExitCode;
-        CInstallerSession session(work);
-        UninstallProduct(session, nullptr, L"{8FB82970-3479-4000-ABC5-3425AC3B2087}");
-        EXPECT_EQ(InstallPackage(session, L"C:\\Temp\\new.msi", L"C:\\Apps\\"), dwExitCode);
-        ASSERT_EQ(g_vecRun.size(), 2u);
-        for (const StartedRun& run : g_vecRun)
-            EXPECT_NE(run.strCommandLine.find(L" /norestart "), std::wstring::npos) << Utf8(run.strCommandLine);
-        EXPECT_EQ(session.RestartNeeded(), dwExitCode == 3010 || dwExitCode == 1641) << dwExitCode;
     }
     g_dwExitCode = 0;
 }
@@ -157,11 +155,10 @@ TEST(InstallerRunsTest, ARunThatNeedsARestartIsRememberedNotCarriedOut)
 // and the installer's logs go to a new one.
 TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
 {
+    const std::wstring strTemp = kLogFolder.substr(0, kLogFolder.rfind(L'\\') + 1);
     std::error_code ec;
-    const std::filesystem::path temp = std::filesystem::path(kLogFolder).parent_path();
-    for (const auto& entry : std::filesystem::directory_iterator(temp))
-        if (entry.path().filename().wstring().starts_with(L"VimoLog"))
-            std::filesystem::remove_all(entry.path(), ec);
+    for (const std::wstring& strName : FilesIn(strTemp + L"VimoLog*"))
+        std::filesystem::remove_all(strTemp + strName, ec);
     WriteBytes(kLogFolder + L"\\mine.txt", "the user's");
     CWorkFolder work;
     CInstallerSession session(work);
@@ -170,12 +167,9 @@ TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
 
     EXPECT_TRUE(strLog.starts_with(kLogFolder + L"\\VimoLumet")) << Utf8(strLog);
     EXPECT_FALSE(Exists(kLogFolder + L"\\mine.txt"));
-    std::vector<std::wstring> vecAside;
-    for (const auto& entry : std::filesystem::directory_iterator(temp))
-        if (entry.path().filename().wstring().starts_with(L"VimoLog-{"))
-            vecAside.push_back(entry.path().wstring());
+    const std::vector<std::wstring> vecAside = FilesIn(strTemp + L"VimoLog-{*");
     ASSERT_EQ(vecAside.size(), 1u);
-    EXPECT_EQ(ReadBytes(vecAside[0] + L"\\mine.txt"), "the user's");
+    EXPECT_EQ(ReadBytes(strTemp + vecAside[0] + L"\\mine.txt"), "the user's");
 }
 
 // A stored uninstall program that is not the Windows Installer runs with the

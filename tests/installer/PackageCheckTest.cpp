@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "installer/RestorePackage.h"
 #include "win/FileHandles.h"
 #include "win/ScopedHandle.h"
 #include "win/Signature.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,28 +46,20 @@ std::string Hex(const Bytes& bytes)
     return text;
 }
 
-// CheckInstallerPackage on its own thread: WAIT_TIMEOUT when it has not
-// returned within a minute (the thread is left to the end of the process).
-DWORD CheckInstallerPackageWithin(const std::wstring& strPath)
+// Calls fn on a thread of its own: false when it has not returned within a
+// minute (the thread keeps fn, and what it holds, to the end of the process).
+bool ReturnsWithinAMinute(std::function<void()> fn)
 {
-    struct Call
-    {
-        std::wstring strPath;
-        DWORD dwResult = WAIT_TIMEOUT;
-    };
-    auto* pCall = new Call{strPath};
-    CHandle hThread(::CreateThread(
+    auto* pFn = new std::function<void()>(std::move(fn));
+    const CHandle hThread(::CreateThread(
         nullptr, 0,
         [](void* p) -> DWORD {
-            static_cast<Call*>(p)->dwResult = CheckInstallerPackage(static_cast<Call*>(p)->strPath);
+            const std::unique_ptr<std::function<void()>> pOwned(static_cast<std::function<void()>*>(p));
+            (*pOwned)();
             return 0;
         },
-        pCall, 0, nullptr));
-    if (::WaitForSingleObject(hThread.Get(), 60000) != WAIT_OBJECT_0)
-        return WAIT_TIMEOUT; // pCall stays with the thread
-    const DWORD dwResult = pCall->dwResult;
-    delete pCall;
-    return dwResult;
+        pFn, 0, nullptr));
+    return ::WaitForSingleObject(hThread.Get(), 60000) == WAIT_OBJECT_0;
 }
 
 // Starts the report program at strExe, suspended; renames it to strMovedTo and
@@ -116,26 +111,10 @@ TEST(PackageCheckTest, OnlyFullPathsOfAFileAreTaken)
         EXPECT_EQ(CheckPackagePath(c.pszPackage), c.dwExpected) << Utf8(c.pszPackage);
 }
 
-// How the copy is made, seen through the NtCreateFile seam: every file the
-// copy creates, with the sharing it allows.
-std::vector<ULONG> g_vecCreatedSharing;
-PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
-NTSTATUS NTAPI RecordCreated(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, PIO_STATUS_BLOCK pIo,
-                             PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition,
-                             ULONG ulOptions, PVOID pEa, ULONG cbEa)
-{
-    if (ulDisposition != FILE_OPEN)
-        g_vecCreatedSharing.push_back(ulDisposition == FILE_CREATE ? ulShare : ~0UL);
-    return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions,
-                                 pEa, cbEa);
-}
-
 // The copy is made with FILE_CREATE and shared with nobody while it is
 // written: what is checked and installed is what was read from the package.
 TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingElse)
 {
-    g_pfnRealNtCreateFile = g_pfnNtCreateFile;
-    const SeamOverride<PfnNtCreateFile> created(g_pfnNtCreateFile, &RecordCreated);
     ScratchFolder folder(L"package");
     const std::wstring strPackage = folder / L"Vimo Lumet 4.0.msi";
     const std::string bytes(300000, 'p');
@@ -161,7 +140,7 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
         if (c.bNameTaken)
             WriteBytes(staging / L"Vimo Lumet 4.0.msi", "planted");
         CHandle hStaging = OpenStaging(staging.Path());
-        g_vecCreatedSharing.clear();
+        const CCreateRecorder created;
         CHandle hWriter(c.bHeldForWriting
                             ? ::CreateFileW(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, 0, nullptr)
@@ -175,7 +154,11 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
             EXPECT_EQ(
                 Hex(copy.digest),
                 "3c54fde5f6182f610e8a6d0dbcf58a900fc7fd17ec3178d8e30d709dcbc434b5"); // the digest of the bytes written
-            EXPECT_EQ(g_vecCreatedSharing, std::vector<ULONG>{0});
+            std::vector<ULONG> vecMadeSharing;                                       // ~0: made otherwise than anew
+            for (const CreateCall& call : created.vecCalls)
+                if (call.ulDisposition != FILE_OPEN)
+                    vecMadeSharing.push_back(call.ulDisposition == FILE_CREATE ? call.ulShare : ~0UL);
+            EXPECT_EQ(vecMadeSharing, std::vector<ULONG>{0});
         }
         else
         {
@@ -209,19 +192,26 @@ TEST(PackageCheckTest, InstallerPackagesMustBeWholeAndHoldAllTheirFiles)
         {L"program.msi", ERROR_INSTALL_PACKAGE_INVALID},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CheckInstallerPackageWithin(Fixture(c.pszPackage)), c.dwExpected) << Utf8(c.pszPackage);
+    {
+        const auto pResult = std::make_shared<DWORD>();
+        ASSERT_TRUE(ReturnsWithinAMinute([=] { *pResult = CheckInstallerPackage(Fixture(c.pszPackage)); }))
+            << Utf8(c.pszPackage);
+        EXPECT_EQ(*pResult, c.dwExpected) << Utf8(c.pszPackage);
+    }
 }
 
 // The publisher's authority is among the machine's trusted roots, as on a
-// machine the updater is deployed to, and so is another authority, which
-// issued a certificate of the publisher's exact name to someone else: its
-// issuer tells it apart. An authority of the user's own making, trusted in
+// machine the updater is deployed to, and so are two others that issued a
+// certificate of the publisher's exact name to someone else, one of them
+// under the publisher's authority's exact name: the issuer's name and key
+// tell them apart. An authority of the user's own making, trusted in
 // the user's own store, makes no chain the machine trusts.
 TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTheMachineTrusts)
 {
     // Before the first chain is built: the system reads its stores once.
     TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
     TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"other-ca.der"));
+    TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"twin-ca.der"));
     TrustRoot(HKEY_CURRENT_USER, Fixture(L"forged-ca.der"));
     const Signer publisher = SignerOf(Fixture(L"publisher.exe"));
     ASSERT_FALSE(publisher.IsEmpty());
@@ -237,9 +227,11 @@ TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTh
         {L"near.msi", true, ERROR_INSTALL_PACKAGE_REJECTED}, // the same name, another organisation
         {L"other.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
         {L"impostor.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
+        {L"twin.exe", true, ERROR_INSTALL_PACKAGE_REJECTED},
         {L"app.exe", true, kErrorInvalidImageHash},
         {L"tampered.exe", true, kErrorInvalidImageHash},
-        {L"appended.exe", true, kErrorInvalidImageHash},
+        {L"appended.exe", true, kErrorInvalidImageHash}, // bytes inside the certificate table
+        {L"trailing.exe", true, kErrorInvalidImageHash}, // and after it
         {L"forged.exe", true, kErrorInvalidImageHash},
         {L"forged.msi", true, kErrorInvalidImageHash},
         {L"new.msi", false, ERROR_SUCCESS},
@@ -251,6 +243,63 @@ TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTh
             CheckPackageSigner(Fixture(c.pszPackage), c.bSignedUpdater ? publisher : Signer(), bRevocationChecked),
             c.dwExpected)
             << Utf8(c.pszPackage) << (c.bSignedUpdater ? " for a signed updater" : " for an unsigned updater");
+    }
+}
+
+// The installed release, installed from C:\Sources: a Windows Installer
+// package must be a newer or the same release of its product; a restore
+// package must be a whole package of it (of the publisher, for a signed
+// updater), from its install source, else from the installer's cache.
+TEST(InstalledReleaseTest, PackagesAreComparedWithItAndOnlyAWholePackageOfItRestoresIt)
+{
+    TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
+    const std::wstring strCode = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}", strSource = L"C:\\Sources\\installed.msi";
+    MakeFolders(L"C:\\Sources");
+    ASSERT_TRUE(::CopyFileW(Fixture(L"installed.msi").c_str(), strSource.c_str(), FALSE));
+    ASSERT_EQ(RunAndWait(L"msiexec.exe /i " + strSource + L" /qn"), 0u);
+    const std::wstring strCached = GetInstalledProductProperty(strCode, L"LocalPackage");
+    ASSERT_FALSE(strCached.empty());
+
+    const std::pair<const wchar_t*, DWORD> releases[] = {{L"new.msi", ERROR_SUCCESS},
+                                                         {L"installed.msi", ERROR_SUCCESS},
+                                                         {L"old.msi", ERROR_PRODUCT_VERSION},
+                                                         {L"foreign.msi", ERROR_PATCH_TARGET_NOT_FOUND}};
+    for (const auto& [pszPackage, dwExpected] : releases)
+    {
+        PackageIdentity identity;
+        bool bCompared = false;
+        ASSERT_TRUE(ReadPackageIdentity(Fixture(pszPackage), identity)) << Utf8(pszPackage);
+        EXPECT_EQ(CheckRelease(identity, strCode, bCompared), dwExpected) << Utf8(pszPackage);
+        EXPECT_TRUE(bCompared);
+    }
+
+    const struct
+    {
+        const wchar_t* pszSource; // what lies at the install source now
+        bool bSignedUpdater, bFromSource;
+    } candidates[] = {
+        {L"installed.msi", false, true},
+        {L"foreign.msi", false, false},            // another product's
+        {L"installed-stripped.msi", false, false}, // without its cabinet, as Windows caches it
+        {L"installed-short.msi", true, false},     // cut short: its signature check would never return
+    };
+    for (const auto& c : candidates)
+    {
+        SCOPED_TRACE(Utf8(c.pszSource));
+        ASSERT_TRUE(::CopyFileW(Fixture(c.pszSource).c_str(), strSource.c_str(), FALSE));
+        struct Search
+        {
+            Signer own;
+            CWorkFolder work;
+            RestorePackage restore;
+            bool bFound = false;
+        };
+        const auto p = std::make_shared<Search>();
+        p->own = c.bSignedUpdater ? SignerOf(Fixture(L"publisher.exe")) : Signer();
+        ASSERT_TRUE(ReturnsWithinAMinute(
+            [p, strCode] { p->bFound = FindRestorePackage(strCode, p->own, p->work, p->restore); }));
+        EXPECT_TRUE(p->bFound) << Utf8(p->restore.strWhyNone);
+        EXPECT_EQ(p->restore.strFrom, c.bFromSource ? strSource : strCached);
     }
 }
 

@@ -18,7 +18,7 @@ command -v osslsigncode >/dev/null || { echo "make-check-packages: osslsigncode 
 
 rm -rf "$out"
 mkdir -p "$out/certs"
-cp "$packages/new.msi" "$packages/external.msi" "$out/"
+cp "$packages/new.msi" "$packages/external.msi" "$packages/installed-stripped.msi" "$out/"
 cp "$app" "$out/app.exe"
 cp "$signer" "$out/signer.exe"
 
@@ -44,9 +44,11 @@ cp "$app" "$out/program.msi"
 # A publisher's certification authority issuing the publisher's
 # certificate, its renewal (a new key, the same subject), another publisher's,
 # and one whose subject differs in one attribute; a forged authority of the
-# user's own making issuing a certificate with the publisher's exact subject; and
-# another authority that issues another party a certificate of that subject.
+# user's own making issuing a certificate with the publisher's exact subject;
+# another authority that issues another party a certificate of that subject;
+# and one with the publisher's authority's exact name but a key of its own.
 sh "$sign" ca "$out/certs/ca" "/CN=Vimo Test Publisher CA/O=Vimo/C=DE"
+sh "$sign" ca "$out/certs/twin-ca" "/CN=Vimo Test Publisher CA/O=Vimo/C=DE"
 sh "$sign" ca "$out/certs/forged-ca" "/CN=Vimo Test Root/O=Vimo/C=DE"
 sh "$sign" ca "$out/certs/other-ca" "/CN=Other Code Signing CA/O=Other Trust/C=US"
 sh "$sign" cert "$out/certs/publisher" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/ca"
@@ -55,8 +57,9 @@ sh "$sign" cert "$out/certs/other" "/CN=Other Publisher/O=Other/C=DE" "$out/cert
 sh "$sign" cert "$out/certs/near" "/CN=Vimo Test Publisher/O=Vimo Other/C=DE" "$out/certs/ca"
 sh "$sign" cert "$out/certs/forged" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/forged-ca"
 sh "$sign" cert "$out/certs/impostor" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/other-ca"
-for ca in ca forged-ca other-ca; do cp "$out/certs/$ca/cert.der" "$out/$ca.der"; done
-for cert in publisher renewed other near forged impostor; do
+sh "$sign" cert "$out/certs/twin" "/CN=Vimo Test Publisher/O=Vimo/C=DE" "$out/certs/twin-ca"
+for ca in ca forged-ca other-ca twin-ca; do cp "$out/certs/$ca/cert.der" "$out/$ca.der"; done
+for cert in publisher renewed other near forged impostor twin; do
     sh "$sign" sign "$out/certs/$cert" "$out/new.msi" "$out/$cert.msi"
     sh "$sign" sign "$out/certs/$cert" "$out/app.exe" "$out/$cert.exe"
 done
@@ -67,6 +70,10 @@ sh "$sign" sign "$out/certs/publisher" "$updater" "$out/updater-publisher.exe"
 # the product, and another product.
 sh "$sign" sign "$out/certs/publisher" "$packages/old.msi" "$out/old.msi"
 sh "$sign" sign "$out/certs/publisher" "$packages/other.msi" "$out/foreign.msi"
+# The installed release, of the publisher, whole and cut short: candidates
+# for the way back.
+sh "$sign" sign "$out/certs/publisher" "$packages/installed.msi" "$out/installed.msi"
+head -c $(($(stat -c %s "$out/installed.msi") - 511)) "$out/installed.msi" > "$out/installed-short.msi"
 
 # The signed program with 8 bytes added inside its certificate table (the
 # entry's length and the table's size grown with them): the signature still
@@ -83,6 +90,8 @@ struct.pack_into('<I', data, directories + 4 * 8 + 4, size + 8)
 struct.pack_into('<I', data, offset, struct.unpack_from('<I', data, offset)[0] + 8)
 open(sys.argv[2], 'wb').write(bytes(data) + b'unsigned')
 PY
+# The same 8 bytes after the certificate table, which stays as signed.
+{ cat "$out/publisher.exe"; printf unsigned; } > "$out/trailing.exe"
 
 # One byte of the signed program's code changed.
 cp "$out/publisher.exe" "$out/tampered.exe"

@@ -19,48 +19,41 @@ const wchar_t kWarningText[] = L"Update not finish, please wait.";
 LANGID g_langId = 0x0409;
 LANGID WINAPI FakeLangId() { return g_langId; }
 
-struct WalkCase
+// An item's value, key, text and node name, as one text.
+std::wstring TextOf(const XmlItem& i)
 {
-    const char* xml;
-    std::vector<XmlItem> items;
-};
-
-class WalkTest : public ::testing::TestWithParam<WalkCase>
-{};
-
-TEST_P(WalkTest, FlattensByPositionNotByName)
-{
-    CComInit com;
-    CEmbeddedXml document;
-    EXPECT_TRUE(document.LoadXmlBytes(GetParam().xml, L"Load xml failed."));
-    std::vector<std::wstring> got, expected;
-    for (const XmlItem& i : document.Items())
-        got.push_back(std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName);
-    for (const XmlItem& i : GetParam().items)
-        expected.push_back(std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName);
-    EXPECT_EQ(got, expected);
+    return std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, WalkTest,
-    ::testing::Values(
-        WalkCase{"<R><M Value=\"131\" ID=\"X\"><Enu>t</Enu></M></R>", {{0, L"131", L"t", L"Enu"}}},
-        WalkCase{"<R><!--c--><M ID=\"A\" Value=\" +7x\"><Enu>a</Enu></M><M><Deu>b</Deu></M></R>",
-                 {{7, L"A", L"a", L"Enu"}, {7, L"A", L"b", L"Deu"}}},
-        WalkCase{"<R><P Name=\"N\"></P><P Name=\"M\">{C}<!--x--></P></R>",
-                 {{0, L"M", L"{C}", L"#text"}, {0, L"M", L"x", L"#comment"}}},
-        WalkCase{"<R>\r\n\t<M ID=\"A\" Value=\"1\" Z=\"9\">\r\n\t\t<Enu>one <b>two</b></Enu>\r\n\t</M>\r\n</R>",
-                 {{1, L"A", L"one two", L"Enu"}}},
-        WalkCase{"<R/>", {}}));
-
-TEST(WalkFailureTest, EmptyBytesAreLoggedAndLeaveNoItems)
+TEST(WalkTest, FlattensByPositionNotByNameAndLoadsNothingFromNoBytes)
 {
+    const struct
+    {
+        const char* xml;
+        std::vector<XmlItem> items;
+    } cases[] = {
+        {"<R><M Value=\"131\" ID=\"X\"><Enu>t</Enu></M></R>", {{0, L"131", L"t", L"Enu"}}},
+        {"<R><!--c--><M ID=\"A\" Value=\" +7x\"><Enu>a</Enu></M><M><Deu>b</Deu></M></R>",
+         {{7, L"A", L"a", L"Enu"}, {7, L"A", L"b", L"Deu"}}},
+        {"<R><P Name=\"N\"></P><P Name=\"M\">{C}<!--x--></P></R>",
+         {{0, L"M", L"{C}", L"#text"}, {0, L"M", L"x", L"#comment"}}},
+        {"<R>\r\n\t<M ID=\"A\" Value=\"1\" Z=\"9\">\r\n\t\t<Enu>one <b>two</b></Enu>\r\n\t</M>\r\n</R>",
+         {{1, L"A", L"one two", L"Enu"}}},
+        {"<R/>", {}},
+        {"", {}},
+    };
     CComInit com;
-    LogCapture log;
-    CEmbeddedXml document;
-    EXPECT_FALSE(document.LoadXmlBytes("", L"Load xml failed."));
-    EXPECT_TRUE(document.Items().empty());
-    EXPECT_EQ(log.Bytes(), "MultiByteToWideChar get length failed.Load xml failed.");
+    for (const auto& c : cases)
+    {
+        CEmbeddedXml document;
+        EXPECT_EQ(document.LoadXmlBytes(c.xml, L"Load xml failed."), *c.xml != '\0') << c.xml;
+        std::vector<std::wstring> got, expected;
+        for (const XmlItem& i : document.Items())
+            got.push_back(TextOf(i));
+        for (const XmlItem& i : c.items)
+            expected.push_back(TextOf(i));
+        EXPECT_EQ(got, expected) << c.xml;
+    }
 }
 
 HRSRC WINAPI FindNothing(HMODULE, LPCWSTR, LPCWSTR) { return nullptr; }
@@ -71,45 +64,36 @@ HRSRC WINAPI FindDialog(HMODULE hModule, LPCWSTR, LPCWSTR)
 }
 HGLOBAL WINAPI LoadNothing(HMODULE, HRSRC) { return nullptr; }
 
-struct LoaderCase
+// The language loader and the product loader, when the resource is not
+// found, not loaded, or no XML.
+TEST(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
 {
-    bool bLanguage;           // the language loader, or the product loader
-    PfnFindResourceW pfnFind; // null: the real one
-    PfnLoadResource pfnLoad;  // null: the real one
-    const char* log;
-};
-
-class LoaderFailureTest : public ::testing::TestWithParam<LoaderCase>
-{};
-
-TEST_P(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
-{
-    const LoaderCase& c = GetParam();
+    const struct
+    {
+        bool bLanguage;           // the language loader, or the product loader
+        PfnFindResourceW pfnFind; // null: the real one
+        PfnLoadResource pfnLoad;  // null: the real one
+        const char* log;
+    } cases[] = {
+        {true, &FindNothing, nullptr, "Find resource failed."}, {false, &FindNothing, nullptr, ""},
+        {true, nullptr, &LoadNothing, "Lock resource failed."}, {false, nullptr, &LoadNothing, "Lock resource failed."},
+        {true, &FindDialog, nullptr, "Load xml failed.\r\n"},   {false, &FindDialog, nullptr, "Load xml failed."}};
     CComInit com;
-    LogCapture log;
-    SeamOverride<PfnFindResourceW> find(g_pfnFindResourceW, c.pfnFind ? c.pfnFind : g_pfnFindResourceW);
-    SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
-    CMultiLanguage table;
-    const CMessageTableScope scope(table);
-    if (c.bLanguage)
+    for (const auto& c : cases)
     {
-        EXPECT_FALSE(CMultiLanguage::LoadLanguageResource());
-        EXPECT_EQ(CMultiLanguage::GetMessageText(IDS_STRING_UPDATE), L"");
+        LogCapture log;
+        SeamOverride<PfnFindResourceW> find(g_pfnFindResourceW, c.pfnFind ? c.pfnFind : g_pfnFindResourceW);
+        SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
+        CMultiLanguage table;
+        const CMessageTableScope scope(table);
+        if (c.bLanguage)
+            EXPECT_TRUE(!CMultiLanguage::LoadLanguageResource() &&
+                        CMultiLanguage::GetMessageText(IDS_STRING_UPDATE).empty());
+        else
+            EXPECT_TRUE(ProductList().m_vecProducts.empty());
+        EXPECT_EQ(log.Bytes(), c.log);
     }
-    else
-    {
-        EXPECT_TRUE(ProductList().m_vecProducts.empty());
-    }
-    EXPECT_EQ(log.Bytes(), c.log);
 }
-
-INSTANTIATE_TEST_SUITE_P(FindLockLoad, LoaderFailureTest,
-                         ::testing::Values(LoaderCase{true, &FindNothing, nullptr, "Find resource failed."},
-                                           LoaderCase{false, &FindNothing, nullptr, ""},
-                                           LoaderCase{true, nullptr, &LoadNothing, "Lock resource failed."},
-                                           LoaderCase{false, nullptr, &LoadNothing, "Lock resource failed."},
-                                           LoaderCase{true, &FindDialog, nullptr, "Load xml failed.\r\n"},
-                                           LoaderCase{false, &FindDialog, nullptr, "Load xml failed."}));
 
 struct LanguageCase
 {
@@ -127,9 +111,6 @@ const LanguageCase kLanguages[] = {
     {0x0816, L"PTG"}, {0x0416, L"PTB"}, {0x0419, L"RUS"},        {0x041D, L"SVE"},        {0x041E, L"THA"},
     {0x041F, L"TRK"}, {0x0C04, L"ENU"}, {0x0814, L"ENU"},        {0x0807, L"ENU"}};
 
-class LanguageTest : public ::testing::TestWithParam<LanguageCase>
-{};
-
 // A document whose message 900 reads, in every language, that language's
 // code: what a table answers for it is the code the table chose.
 std::string EveryCodeDocument()
@@ -140,26 +121,27 @@ std::string EveryCodeDocument()
     return xml + "</M></T>";
 }
 
-TEST_P(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
+TEST(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
 {
     CComInit com;
-    g_langId = GetParam().id;
-    std::optional<SeamOverride<PfnGetSystemDefaultLangID>> language(std::in_place, g_pfnGetSystemDefaultLangID,
-                                                                    &FakeLangId);
-    CMultiLanguage table;
-    language.reset(); // chosen when the table is made
-    const CMessageTableScope scope(table);
-    CMultiLanguage::LoadLanguageResource();
+    for (const LanguageCase& c : kLanguages)
     {
-        const DocumentOverride codes(IDR_XML_MULTILANGUAGE, EveryCodeDocument());
-        CMultiLanguage::LoadLanguageResource(); // adds to what the table holds
+        SCOPED_TRACE(Utf8(c.code));
+        g_langId = c.id;
+        std::optional<SeamOverride<PfnGetSystemDefaultLangID>> language(std::in_place, g_pfnGetSystemDefaultLangID,
+                                                                        &FakeLangId);
+        CMultiLanguage table;
+        language.reset(); // chosen when the table is made
+        const CMessageTableScope scope(table);
+        CMultiLanguage::LoadLanguageResource();
+        {
+            const DocumentOverride codes(IDR_XML_MULTILANGUAGE, EveryCodeDocument());
+            CMultiLanguage::LoadLanguageResource(); // adds to what the table holds
+        }
+        EXPECT_EQ(CMultiLanguage::GetMessageText(900), c.code);
+        EXPECT_EQ(CMultiLanguage::GetMessageText(131), c.bHasTexts ? kUpdateText : L"");
+        EXPECT_EQ(CMultiLanguage::GetMessageText(133), c.bHasTexts ? kWarningText : L"");
+        EXPECT_EQ(CMultiLanguage::GetMessageText(132), L"");
     }
-
-    EXPECT_EQ(CMultiLanguage::GetMessageText(900), GetParam().code);
-    EXPECT_EQ(CMultiLanguage::GetMessageText(131), GetParam().bHasTexts ? kUpdateText : L"");
-    EXPECT_EQ(CMultiLanguage::GetMessageText(133), GetParam().bHasTexts ? kWarningText : L"");
-    EXPECT_EQ(CMultiLanguage::GetMessageText(132), L"");
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, LanguageTest, ::testing::ValuesIn(kLanguages));
 }

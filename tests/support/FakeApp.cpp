@@ -44,6 +44,16 @@ std::wstring ParentName()
     ::CloseHandle(hSnapshot);
     return strParent;
 }
+
+// Adds bytes to the end of a file that others may write too.
+void Append(const wchar_t* pszPath, const std::string& bytes)
+{
+    const HANDLE h =
+        ::CreateFileW(pszPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    DWORD cbWritten = 0;
+    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
+    ::CloseHandle(h);
+}
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
@@ -58,12 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     {
         if (::GetFileAttributesW(L"C:\\lumet-block") == INVALID_FILE_ATTRIBUTES)
             return 0;
-        const std::string line = Utf8(std::wstring(szPath, n)) + "\n";
-        HANDLE hBlocked = ::CreateFileW(L"C:\\lumet-blocked", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_ALWAYS, 0, nullptr);
-        DWORD cbBlocked = 0;
-        ::WriteFile(hBlocked, line.data(), static_cast<DWORD>(line.size()), &cbBlocked, nullptr);
-        ::CloseHandle(hBlocked);
+        Append(L"C:\\lumet-blocked", Utf8(std::wstring(szPath, n)) + "\n");
         while (::GetFileAttributesW(L"C:\\lumet-block") != INVALID_FILE_ATTRIBUTES)
             ::Sleep(100);
         return 0;
@@ -76,14 +81,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     for (const wchar_t* p = pBlock; *p; p += std::wcslen(p) + 1)
         strEnvironment += std::wstring(p) + L"|";
     ::FreeEnvironmentStringsW(const_cast<wchar_t*>(pBlock));
-    const std::string record = "run: " + Utf8(std::wstring(szPath, n)) + "\ncommand: " + Utf8(::GetCommandLineW()) +
-                               "\nfolder: " + Utf8(szFolder) + "\nparent: " + Utf8(ParentName()) +
-                               "\nenvironment: " + Utf8(strEnvironment) + "\n\n";
-    HANDLE hRuns = ::CreateFileW(L"C:\\lumet-runs.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_ALWAYS, 0, nullptr);
-    DWORD cbWritten = 0;
-    ::WriteFile(hRuns, record.data(), static_cast<DWORD>(record.size()), &cbWritten, nullptr);
-    ::CloseHandle(hRuns);
+    Append(L"C:\\lumet-runs.log", "run: " + Utf8(std::wstring(szPath, n)) + "\ncommand: " + Utf8(::GetCommandLineW()) +
+                                      "\nfolder: " + Utf8(szFolder) + "\nparent: " + Utf8(ParentName()) +
+                                      "\nenvironment: " + Utf8(strEnvironment) + "\n\n");
 
     const wchar_t kRealInstaller[] = L"C:\\windows\\lumet-real-msiexec.exe";
     if (::GetFileAttributesW(kRealInstaller) != INVALID_FILE_ATTRIBUTES)
@@ -121,11 +121,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // Written under another name first, so a watcher never reads half a file.
     const std::wstring strMarker = std::wstring(szPath, n) + L".started";
     const std::wstring strPartial = strMarker + L".partial";
-    const std::string command = Utf8(::GetCommandLineW());
-    HANDLE h = ::CreateFileW(strPartial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return 1;
-    ::WriteFile(h, command.data(), static_cast<DWORD>(command.size()), &cbWritten, nullptr);
-    ::CloseHandle(h);
+    ::DeleteFileW(strPartial.c_str());
+    Append(strPartial.c_str(), Utf8(::GetCommandLineW()));
     return ::MoveFileExW(strPartial.c_str(), strMarker.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }

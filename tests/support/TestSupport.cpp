@@ -7,6 +7,7 @@
 #include "win/Text.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -44,15 +45,36 @@ bool StartProcess(const std::wstring& strCommandLine, HANDLE& hProcess)
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The Unix path of a Windows path (Wine only), for running Unix tools.
-std::string UnixPathOf(const std::wstring& strPath)
+// The Unix path of a Windows path (Wine only), quoted for the host's shell.
+std::wstring UnixPathOf(const std::wstring& strPath)
 {
     using PfnUnixName = char*(CDECL*)(LPCWSTR);
     const auto pfn = SystemEntry<PfnUnixName>(L"kernel32.dll", "wine_get_unix_file_name");
     char* psz = pfn ? pfn(strPath.c_str()) : nullptr;
-    const std::string result = psz ? psz : "";
+    const std::wstring result = psz ? L"'" + Wide(psz) + L"'" : L"";
     ::HeapFree(::GetProcessHeap(), 0, psz);
     return result;
+}
+
+// Runs a command of the host's shell (Wine only): a Unix program started by
+// Wine gives no handle that can be waited on, so its output is written to a
+// file under another name first and watched for. Its output, or nothing when
+// it failed or took more than a minute.
+std::optional<std::string> RunHostShell(const std::wstring& strCommand)
+{
+    const std::wstring strOut = L"C:\\lumet-shell-" + std::to_wstring(::GetCurrentProcessId()) + L".out";
+    const std::wstring out = UnixPathOf(strOut);
+    HANDLE h = nullptr;
+    ::DeleteFileW(strOut.c_str());
+    if (out.empty() ||
+        !StartProcess(
+            L"Z:\\bin\\sh -c \"(" + strCommand + L") > " + out + L".part && mv " + out + L".part " + out + L"\"", h))
+        return std::nullopt;
+    if (h)
+        ::CloseHandle(h);
+    std::optional<std::string> output = WaitForFile(strOut, 60000);
+    ::DeleteFileW(strOut.c_str());
+    return output;
 }
 }
 
@@ -90,6 +112,17 @@ std::string ReadBytes(const std::wstring& strPath)
 
 bool Exists(const std::wstring& strPath) { return ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::vector<std::wstring> FilesIn(const std::wstring& strPattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    const CFindHandle h(::FindFirstFileW(strPattern.c_str(), &fd));
+    for (BOOL b = h.IsValid(); b; b = ::FindNextFileW(h.Get(), &fd))
+        if (fd.cFileName[0] != L'.' || fd.cFileName[1] > L'.')
+            names.push_back(fd.cFileName);
+    return names;
+}
+
 void MakeFolders(const std::wstring& strPath)
 {
     std::error_code ec;
@@ -102,33 +135,45 @@ SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour, WORD minut
     return {year, month, 0, day, hour, minute, second, 0};
 }
 
-FILETIME ToFileTime(const SYSTEMTIME& st)
+void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& stNow, long long nSecondsBefore)
 {
     FILETIME ft = {};
-    EXPECT_TRUE(::SystemTimeToFileTime(&st, &ft));
-    return ft;
+    EXPECT_TRUE(::SystemTimeToFileTime(&stNow, &ft));
+    const ULONGLONG t = ((ULONGLONG{ft.dwHighDateTime} << 32) | ft.dwLowDateTime) - nSecondsBefore * 10000000LL;
+    ft = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+    const CHandle h(::CreateFileW(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(::SetFileTime(h.Get(), nullptr, nullptr, &ft)) << "cannot set the time of " << Utf8(strPath);
 }
 
-SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds)
+namespace
 {
-    const FILETIME ft = ToFileTime(st);
-    const ULONGLONG t = ((ULONGLONG{ft.dwHighDateTime} << 32) | ft.dwLowDateTime) + nSeconds * 10000000LL;
-    const FILETIME moved = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-    SYSTEMTIME result = {};
-    EXPECT_TRUE(::FileTimeToSystemTime(&moved, &result));
-    return result;
+CCreateRecorder* g_pRecorder = nullptr;
+PfnNtCreateFile g_pfnRealCreate = nullptr;
+NTSTATUS NTAPI RecordCreate(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, PIO_STATUS_BLOCK pIo,
+                            PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition,
+                            ULONG ulOptions, PVOID pEa, ULONG cbEa)
+{
+    CLocalMemory<LPWSTR> pszSddl;
+    if (pAttributes->SecurityDescriptor)
+        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(pAttributes->SecurityDescriptor, SDDL_REVISION_1,
+                                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                               pszSddl.Put(), nullptr);
+    const UNICODE_STRING& name = *pAttributes->ObjectName;
+    g_pRecorder->vecCalls.push_back({std::wstring(name.Buffer, name.Length / sizeof(wchar_t)), access, ulShare,
+                                     ulDisposition, pszSddl.IsValid() ? pszSddl.Get() : L""});
+    return g_pfnRealCreate(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions, pEa,
+                           cbEa);
+}
 }
 
-void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st)
+CCreateRecorder::CCreateRecorder() : m_seam(g_pfnNtCreateFile, &RecordCreate)
 {
-    HANDLE h =
-        ::CreateFileW(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot open " << Utf8(strPath);
-    const FILETIME ft = ToFileTime(st);
-    EXPECT_TRUE(::SetFileTime(h, nullptr, nullptr, &ft));
-    ::CloseHandle(h);
+    g_pfnRealCreate = m_pfnReal;
+    g_pRecorder = this;
 }
+
+CCreateRecorder::~CCreateRecorder() { g_pRecorder = nullptr; }
 
 FixedClock::FixedClock(const SYSTEMTIME& st) : SeamOverride(g_pfnGetSystemTime, &FixedGetSystemTime) { g_stFixed = st; }
 
@@ -165,23 +210,11 @@ std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()
 
 bool MakeFolderLink(const std::wstring& strLink, const std::wstring& strTarget)
 {
-    const std::string target = UnixPathOf(strTarget);
-    const std::string link = UnixPathOf(strLink);
-    if (target.empty() || link.empty())
+    const std::wstring target = UnixPathOf(strTarget), link = UnixPathOf(strLink);
+    if (target.empty() || link.empty() || !RunHostShell(L"ln -s " + target + L" " + link))
         return false;
-    // A Unix program started by Wine gives no handle that can be waited on:
-    // watch for the link instead.
-    HANDLE h = nullptr;
-    const bool bStarted = StartProcess(L"Z:\\bin\\ln -s \"" + Wide(target) + L"\" \"" + Wide(link) + L"\"", h);
-    if (h)
-        ::CloseHandle(h);
-    for (int i = 0; bStarted && i < 100; ++i, ::Sleep(50))
-    {
-        const DWORD dw = ::GetFileAttributesW(strLink.c_str());
-        if (dw != INVALID_FILE_ATTRIBUTES)
-            return (dw & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    }
-    return false;
+    const DWORD dwAttributes = ::GetFileAttributesW(strLink.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 std::wstring FromUnix(const std::string& path)
@@ -193,19 +226,8 @@ std::wstring FromUnix(const std::string& path)
 
 std::string UnixMode(const std::wstring& strPath)
 {
-    const std::wstring strOut = strPath + L".mode";
-    const std::string path = UnixPathOf(strPath), out = UnixPathOf(strOut);
-    ::DeleteFileW(strOut.c_str());
-    HANDLE h = nullptr;
-    if (path.empty() || out.empty() ||
-        !StartProcess(L"Z:\\bin\\sh -c \"stat -c %a '" + Wide(path) + L"' > '" + Wide(out) + L".part' && mv '" +
-                          Wide(out) + L".part' '" + Wide(out) + L"'\"",
-                      h))
-        return std::string();
-    if (h)
-        ::CloseHandle(h);
-    std::string mode = WaitForFile(strOut, 10000).value_or("");
-    ::DeleteFileW(strOut.c_str());
+    const std::wstring path = UnixPathOf(strPath);
+    std::string mode = path.empty() ? "" : RunHostShell(L"stat -c %a " + path).value_or("");
     while (!mode.empty() && (mode.back() == '\n' || mode.back() == '\r'))
         mode.pop_back();
     return mode;
@@ -214,23 +236,14 @@ std::string UnixMode(const std::wstring& strPath)
 size_t MakeDeepTree(const std::wstring& strBase, size_t nLevels)
 {
     MakeFolders(strBase);
-    const std::string base = UnixPathOf(strBase);
+    const std::wstring base = UnixPathOf(strBase);
     nLevels = std::min(nLevels, (4000 - base.size()) / 2);
-    std::string unixDeepest = base;
-    std::wstring strDeepest = L"\\\\?\\" + strBase;
+    std::wstring unixDeepest = base, strDeepest = L"\\\\?\\" + strBase;
     for (size_t i = 0; i < nLevels; ++i)
-    {
-        unixDeepest += "/a";
-        strDeepest += L"\\a";
-    }
+        unixDeepest += L"/a", strDeepest += L"\\a";
     // Made by the system's mkdir: Wine makes each level through the whole
     // path above it, which takes minutes at this depth.
-    HANDLE h = nullptr;
-    const bool bStarted = StartProcess(L"Z:\\bin\\mkdir -p \"" + Wide(unixDeepest) + L"\"", h);
-    if (h)
-        ::CloseHandle(h);
-    for (int i = 0; bStarted && i < 600 && !IsFolder(strDeepest); ++i)
-        ::Sleep(100);
+    RunHostShell(L"mkdir -p " + unixDeepest);
     const CHandle hFile(
         ::CreateFileW((strDeepest + L"\\bottom.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     EXPECT_TRUE(hFile.IsValid()) << "no tree of " << nLevels << " levels below " << Utf8(strBase);
@@ -307,16 +320,10 @@ void TrustRoot(HKEY hRoot, const std::wstring& strDerPath)
 {
     const std::string der = ReadBytes(strDerPath);
     ASSERT_FALSE(der.empty()) << Utf8(strDerPath);
-    HCRYPTPROV hProvider = 0;
-    HCRYPTHASH hHash = 0;
     BYTE thumbprint[20] = {};
     DWORD cb = sizeof(thumbprint);
-    ASSERT_TRUE(::CryptAcquireContextW(&hProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-                ::CryptCreateHash(hProvider, CALG_SHA1, 0, 0, &hHash) &&
-                ::CryptHashData(hHash, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()), 0) &&
-                ::CryptGetHashParam(hHash, HP_HASHVAL, thumbprint, &cb, 0));
-    ::CryptDestroyHash(hHash);
-    ::CryptReleaseContext(hProvider, 0);
+    ASSERT_TRUE(::CryptHashCertificate(0, CALG_SHA1, 0, reinterpret_cast<const BYTE*>(der.data()),
+                                       static_cast<DWORD>(der.size()), thumbprint, &cb));
     std::wstring strKey = hRoot == HKEY_LOCAL_MACHINE
                               ? L"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\"
                               : L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";

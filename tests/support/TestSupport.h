@@ -1,6 +1,7 @@
 #pragma once
 
 #include "win/Clock.h"
+#include "win/FileHandles.h"
 #include "win/Files.h" // IsFolder
 
 #include <windows.h>
@@ -31,17 +32,30 @@ private:
     std::wstring m_strPath;
 };
 
+// A path outside the scratch folders (a profile, the data folder), removed
+// with everything below it when the test ends.
+struct PlantedPath
+{
+    std::wstring strPath;
+    ~PlantedPath()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(strPath, ec);
+    }
+};
+
 // Writes the file, making the folders above it first.
 void WriteBytes(const std::wstring& strPath, const std::string& bytes);
 std::string ReadBytes(const std::wstring& strPath);
 bool Exists(const std::wstring& strPath);
+// The names that match the pattern ("C:\x\*.log"), but "." and "..".
+std::vector<std::wstring> FilesIn(const std::wstring& strPattern);
 void MakeFolders(const std::wstring& strPath);
 
 SYSTEMTIME MakeSystemTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0);
-FILETIME ToFileTime(const SYSTEMTIME& st);
-// st moved by the given number of seconds (negative: earlier).
-SYSTEMTIME AddSeconds(const SYSTEMTIME& st, long long nSeconds);
-void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& st);
+// Sets the file's last write to nSecondsBefore seconds before stNow
+// (negative: after it).
+void SetLastWriteTime(const std::wstring& strPath, const SYSTEMTIME& stNow, long long nSecondsBefore);
 
 // The program's seams are process-wide function pointers with the real call
 // as their default (a clock, a registry read, the command runner, ...). A
@@ -59,6 +73,32 @@ public:
 private:
     T& m_seam;
     T m_original;
+};
+
+// Records every call of NtCreateFile through the program's seam while it
+// lives, each passed on to the real one: the name (relative to the folder
+// handle given, if any), what was asked, and the owner and access list of the
+// descriptor given, as SDDL (Wine keeps none: what is asked is what shows).
+struct CreateCall
+{
+    std::wstring strName;
+    ACCESS_MASK access;
+    ULONG ulShare, ulDisposition;
+    std::wstring strSddl;
+};
+class CCreateRecorder
+{
+public:
+    CCreateRecorder();
+    ~CCreateRecorder();
+    CCreateRecorder(const CCreateRecorder&) = delete;
+    CCreateRecorder& operator=(const CCreateRecorder&) = delete;
+
+    std::vector<CreateCall> vecCalls;
+
+private:
+    PfnNtCreateFile m_pfnReal = g_pfnNtCreateFile;
+    SeamOverride<PfnNtCreateFile> m_seam;
 };
 
 // Points the program's clock at a fixed UTC time while it lives.

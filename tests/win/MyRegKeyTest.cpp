@@ -60,16 +60,14 @@ TEST(MyRegKeyTest, QueryStringValueReadsStringsAndLeavesTheValueOnEveryError)
     SeamOverride<PfnRegQueryValueExW> reader(g_pfnRegQueryValueExW, &RacingQuery);
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszName)));
         if (c.dwType != REG_NONE)
             SetValue(c.pszName, c.dwType, c.data);
         g_pCase = &c;
-
         CMyRegKey key;
-        EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
         std::wstring value = L"as passed";
-        EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.dwExpected);
-        EXPECT_EQ(value, c.pszExpected ? c.pszExpected : L"as passed");
+        EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, kTestKey.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(key.QueryStringValue(c.pszName, value), c.dwExpected) << Utf8(c.pszName);
+        EXPECT_EQ(value, c.pszExpected ? c.pszExpected : L"as passed") << Utf8(c.pszName);
     }
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
 }

@@ -44,13 +44,4 @@ TEST(ScopedHandleTest, EveryHandleIsClosedOnceByItsLastOwner)
     }
     EXPECT_EQ(g_vecClosed, (std::vector<int>{2, 1, 4, 6, 5}));
 }
-
-// The system gives either for "no handle"; neither may be closed.
-TEST(ScopedHandleTest, NullAndInvalidHandleValueHoldNothing)
-{
-    EXPECT_FALSE(CHandle(INVALID_HANDLE_VALUE).IsValid());
-    EXPECT_FALSE(CHandle().IsValid());
-    EXPECT_FALSE(CFindHandle(nullptr).IsValid());
-    EXPECT_FALSE(CFindHandle().IsValid());
-}
 }

@@ -17,39 +17,6 @@
 
 namespace
 {
-// What the run's own folder and its sub-folders are made with, seen through
-// the NtCreateFile seam: Wine keeps no access lists, so the descriptor handed
-// to the call is what can be checked.
-struct Made
-{
-    std::wstring strName;
-    ULONG ulDisposition;
-    std::wstring strSddl;
-    bool operator==(const Made&) const = default;
-};
-std::vector<Made> g_vecMade;
-PfnNtCreateFile g_pfnRealNtCreateFile = nullptr;
-NTSTATUS NTAPI RecordMade(PHANDLE ph, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttributes, PIO_STATUS_BLOCK pIo,
-                          PLARGE_INTEGER pSize, ULONG ulAttributes, ULONG ulShare, ULONG ulDisposition, ULONG ulOptions,
-                          PVOID pEa, ULONG cbEa)
-{
-    CLocalMemory<LPWSTR> pszSddl;
-    if (ulDisposition != FILE_OPEN)
-    {
-        const UNICODE_STRING& name = *pAttributes->ObjectName;
-        if (pAttributes->SecurityDescriptor)
-            ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                pAttributes->SecurityDescriptor, SDDL_REVISION_1,
-                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pszSddl.Put(), nullptr);
-        std::wstring strName(name.Buffer, name.Length / sizeof(wchar_t));
-        if (IsBracedGuid(strName))
-            strName = L"{GUID}";
-        g_vecMade.push_back({strName, ulDisposition, pszSddl.IsValid() ? pszSddl.Get() : L""});
-    }
-    return g_pfnRealNtCreateFile(ph, access, pAttributes, pIo, pSize, ulAttributes, ulShare, ulDisposition, ulOptions,
-                                 pEa, cbEa);
-}
-
 std::wstring Cache() { return CachePath(); }
 
 // Made with FILE_CREATE, which fails on anything already there, under a
@@ -57,10 +24,10 @@ std::wstring Cache() { return CachePath(); }
 // for the administrators alone. Once empty, it goes at the end.
 TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneFromTheCacheDownToItsSubFolders)
 {
-    g_pfnRealNtCreateFile = g_pfnNtCreateFile;
     CWorkFolder work;
+    std::vector<std::wstring> vecMade; // what was made or opened to be made, how, and for whom
     {
-        const SeamOverride<PfnNtCreateFile> made(g_pfnNtCreateFile, &RecordMade);
+        const CCreateRecorder made;
         for (const wchar_t* pszName : {L"Package", L"Temp", L"Package"})
         {
             CHandle hFolder;
@@ -68,14 +35,15 @@ TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneFromTheCacheDownToItsSubFolde
             ASSERT_EQ(work.OpenSubFolder(pszName, hFolder, strPath), 0u);
             EXPECT_EQ(strPath, work.Path() + L"\\" + pszName);
         }
+        for (const CreateCall& call : made.vecCalls)
+            if (call.ulDisposition != FILE_OPEN)
+                vecMade.push_back((IsBracedGuid(call.strName) ? L"{GUID}" : call.strName) +
+                                  (call.ulDisposition == FILE_CREATE ? L" new " : L" ") + call.strSddl);
     }
-    const std::wstring strAdministratorsOnly = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    const std::vector<Made> vecExpected = {
-        {L"LumetUpdate", FILE_CREATE, strAdministratorsOnly}, {L"Lock", FILE_OPEN_IF, strAdministratorsOnly},
-        {L"Runs", FILE_CREATE, strAdministratorsOnly},        {L"{GUID}", FILE_CREATE, strAdministratorsOnly},
-        {L"Package", FILE_OPEN_IF, strAdministratorsOnly},    {L"Temp", FILE_OPEN_IF, strAdministratorsOnly},
-        {L"Package", FILE_OPEN_IF, strAdministratorsOnly}};
-    EXPECT_EQ(g_vecMade, vecExpected);
+    const std::wstring strOnly = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"; // the administrators' alone
+    EXPECT_EQ(vecMade, (std::vector<std::wstring>{L"LumetUpdate new " + strOnly, L"Lock " + strOnly,
+                                                  L"Runs new " + strOnly, L"{GUID} new " + strOnly,
+                                                  L"Package " + strOnly, L"Temp " + strOnly, L"Package " + strOnly}));
     EXPECT_EQ(Cache(), GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate");
     EXPECT_EQ(work.Path(), Cache() + L"\\Runs\\" + work.Guid());
     EXPECT_TRUE(IsBracedGuid(work.Guid())) << Utf8(work.Guid());
@@ -94,25 +62,19 @@ TEST(WorkFolderTest, ACacheFolderMadeBeforeTheUpdateIsMovedAsideAndTheOneItMadeI
     std::filesystem::remove_all(Cache(), ec);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate", L"CacheFolderId");
     WriteBytes(Cache() + L"\\Runs\\planted.txt", "planted");
-    auto pFirst = std::make_unique<CWorkFolder>();
-    CWorkFolder& first = *pFirst;
-    ASSERT_EQ(first.Create(), 0u);
-    EXPECT_FALSE(Exists(Cache() + L"\\Runs\\planted.txt"));
-    const std::vector<std::wstring> vecAside = [] {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW fd;
-        const CFindHandle h(::FindFirstFileW((Cache() + L"-*").c_str(), &fd));
-        for (BOOL b = h.IsValid(); b; b = ::FindNextFileW(h.Get(), &fd))
-            names.push_back(fd.cFileName);
-        return names;
-    }();
-    ASSERT_EQ(vecAside.size(), 1u);
-    EXPECT_EQ(ReadBytes(GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\" + vecAside[0] + L"\\Runs\\planted.txt"),
-              "planted");
-    WriteBytes(first.Path() + L"\\kept.txt", "kept");
-    first.Finish(true);
-    const std::wstring strFirst = first.Path();
-    pFirst.reset();
+    std::wstring strFirst;
+    {
+        CWorkFolder first;
+        ASSERT_EQ(first.Create(), 0u);
+        EXPECT_FALSE(Exists(Cache() + L"\\Runs\\planted.txt"));
+        const std::vector<std::wstring> vecAside = FilesIn(Cache() + L"-*");
+        ASSERT_EQ(vecAside.size(), 1u);
+        EXPECT_EQ(ReadBytes(GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\" + vecAside[0] + L"\\Runs\\planted.txt"),
+                  "planted");
+        WriteBytes(first.Path() + L"\\kept.txt", "kept");
+        first.Finish(true);
+        strFirst = first.Path();
+    }
 
     // The next update takes the cache it made.
     CWorkFolder second;
@@ -176,10 +138,8 @@ TEST(WorkFolderTest, ACachedFileOpensOnlyWithTheSizeAndDigestRecordedForIt)
         EXPECT_EQ(OpenCachedFile(c.strRelative, c.nSize, c.digest, hFile), c.dwExpected) << Utf8(c.strRelative);
         EXPECT_EQ(hFile.IsValid(), c.dwExpected == ERROR_SUCCESS);
         // Held, it cannot be written.
-        if (hFile.IsValid())
-            EXPECT_EQ(::CreateFileW(InCache(c.strRelative).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
-                                    nullptr),
-                      INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(!hFile.IsValid() || ::CreateFileW(InCache(c.strRelative).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE);
     }
 }
 }
