@@ -205,10 +205,15 @@ void CUpdateRun::MakePlan()
         m_plan.strRestoreFrom = restore.strFrom;
     }
     // From here on the update can be interrupted with less installed than
-    // before: it is recorded, so that the next start of the machine finishes it.
+    // before: it is recorded, so that the next start of the machine finishes
+    // it. One that could not be taken up again removes nothing.
     const DWORD dwRecorded = m_record.Begin(m_work, m_plan, m_own);
     if (dwRecorded != ERROR_SUCCESS)
-        WriteLog(L"No resume record (" + Number(dwRecorded) + L")\r\n");
+    {
+        m_dwRefused = ERROR_INSTALL_TEMP_UNWRITABLE;
+        WriteLog(L"No resume record (" + Number(dwRecorded) + L")\r\nUpdate refused: " + ReasonOfRefusal(m_dwRefused) +
+                 L": " + m_request.strPackagePath + L"\r\n");
+    }
 }
 
 void CUpdateRun::Refuse(DWORD dwCode, const std::wstring& strReason, bool bEndRecord)

@@ -44,7 +44,7 @@ constexpr Refusal kRefusals[] = {
     {ERROR_PRODUCT_VERSION, L"older than the installed release"},
     {ERROR_PATCH_TARGET_NOT_FOUND, L"another product than the installed one"},
     {ERROR_INSTALL_ALREADY_RUNNING, L"another update is in progress"},
-    {ERROR_INSTALL_TEMP_UNWRITABLE, L"the run's own folder cannot be made or written"},
+    {ERROR_INSTALL_TEMP_UNWRITABLE, L"the run's own folder or record cannot be made or written"},
     {ERROR_PROC_NOT_FOUND, L"the system's installer or signature functions are missing"},
 };
 

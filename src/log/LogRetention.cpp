@@ -6,15 +6,19 @@
 #include "win/FileHandles.h"
 #include "win/FolderWalk.h"
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 namespace
 {
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kMaxAgeDays = 15;
-}
 
+// Seconds since the epoch of a UTC system time read as local calendar time,
+// as the C library's 64-bit mktime gives it. Years before 1900 give 0; a time
+// the library cannot convert (beyond the year 3000) gives no value.
 std::optional<int64_t> CalendarTimeOf(const SYSTEMTIME& st)
 {
     if (st.wYear < 1900)
@@ -40,6 +44,9 @@ std::optional<int64_t> CalendarTimeOf(const SYSTEMTIME& st)
     return static_cast<int64_t>(t);
 }
 
+// Whether a file last written at ftLastWrite is old enough to be pruned at
+// stNow: its age in whole days (truncated toward zero) is greater than 15.
+// A time that cannot be converted is never old enough.
 bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow)
 {
     SYSTEMTIME stFile = {};
@@ -53,8 +60,6 @@ bool IsPrunable(const FILETIME& ftLastWrite, const SYSTEMTIME& stNow)
     return nAgeDays > kMaxAgeDays;
 }
 
-namespace
-{
 // Deletes the old files below one folder; folders themselves stay.
 class CPrune : public CFolderWalk
 {
