@@ -89,33 +89,6 @@ UpdateRequest GetRequestFromCommandLine(const wchar_t* pszCommandLine)
     return request;
 }
 
-// Runs an update with no window, as the service manager starts a resumed
-// one: the phases hand over through events instead of window messages.
-class CQuietRun : public CUpdateEvents
-{
-public:
-    void OnRemovalOver() override { ::SetEvent(m_hRemovalOver.Get()); }
-    void OnProgressStopped() override {}
-    void OnUpdateOver() override { ::SetEvent(m_hOver.Get()); }
-
-    // Carries out run, which must have been made with this as its events.
-    DWORD Carry(CUpdateRun& run)
-    {
-        run.StartRemoveThread();
-        if (run.RemoveThread() && ::WaitForSingleObject(m_hRemovalOver.Get(), INFINITE) == WAIT_OBJECT_0)
-        {
-            run.StartInstallThread();
-            if (run.InstallThread())
-                ::WaitForSingleObject(m_hOver.Get(), INFINITE);
-        }
-        return run.Finish();
-    }
-
-private:
-    CHandle m_hRemovalOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    CHandle m_hOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-};
-
 // What the service manager runs: the resumed update, carried out quietly.
 struct ServiceContext
 {

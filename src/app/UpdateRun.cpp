@@ -403,3 +403,19 @@ void CUpdateRun::EndOrKeepRecord()
              (strInstalled.empty() ? L"nothing" : strInstalled) + L"\r\n");
     m_record.End();
 }
+
+void CQuietRun::OnRemovalOver() { ::SetEvent(m_hRemovalOver.Get()); }
+
+void CQuietRun::OnUpdateOver() { ::SetEvent(m_hOver.Get()); }
+
+DWORD CQuietRun::Carry(CUpdateRun& run)
+{
+    run.StartRemoveThread();
+    if (run.RemoveThread() && ::WaitForSingleObject(m_hRemovalOver.Get(), INFINITE) == WAIT_OBJECT_0)
+    {
+        run.StartInstallThread();
+        if (run.InstallThread())
+            ::WaitForSingleObject(m_hOver.Get(), INFINITE);
+    }
+    return run.Finish();
+}

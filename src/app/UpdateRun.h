@@ -163,3 +163,22 @@ private:
     std::unique_ptr<CWorkerThread> m_pRemoveThread;
     std::unique_ptr<CWorkerThread> m_pInstallThread;
 };
+
+// The events of an update run with no window, as the service manager starts a
+// resumed one: the phases hand over through events instead of window
+// messages.
+class CQuietRun : public CUpdateEvents
+{
+public:
+    void OnRemovalOver() override;
+    void OnProgressStopped() override {}
+    void OnUpdateOver() override;
+
+    // Carries out run, which must have been made with this as its events, and
+    // returns its exit code (CUpdateRun::Finish).
+    DWORD Carry(CUpdateRun& run);
+
+private:
+    CHandle m_hRemovalOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    CHandle m_hOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};

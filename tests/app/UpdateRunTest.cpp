@@ -151,30 +151,6 @@ const UpdateSteps kSteps = {
     .pfnLaunchApplication = [](const std::wstring& strDir) { Record(L"Launch(" + strDir + L")"); },
 };
 
-// The window-less hand-over between the phases, as a run at the start of the
-// machine has it.
-class CQuietEvents : public CUpdateEvents
-{
-public:
-    void OnRemovalOver() override { ::SetEvent(m_hRemovalOver.Get()); }
-    void OnProgressStopped() override {}
-    void OnUpdateOver() override { ::SetEvent(m_hOver.Get()); }
-
-    DWORD Carry(CUpdateRun& run)
-    {
-        run.StartRemoveThread();
-        EXPECT_EQ(::WaitForSingleObject(m_hRemovalOver.Get(), 60000), WAIT_OBJECT_0);
-        run.StartInstallThread();
-        EXPECT_EQ(::WaitForSingleObject(m_hOver.Get(), 60000), WAIT_OBJECT_0);
-        EXPECT_FALSE(run.IsBusy());
-        return run.Finish();
-    }
-
-private:
-    CHandle m_hRemovalOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    CHandle m_hOver{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-};
-
 std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdaterKey) + L"\\Runs\\" + strGuid; }
 
 bool IsRecorded(const std::wstring& strGuid)
@@ -305,7 +281,7 @@ TEST(UpdateRunTest, DecidesWhatToInstallRestoreKeepAndReport)
             ASSERT_EQ(key.SetQwordValue(L"Starts", 2), ERROR_SUCCESS);
         }
         const LogCapture log;
-        CQuietEvents events;
+        CQuietRun events;
         DWORD dwExit = 0;
         bool bPending = false;
         {
