@@ -64,9 +64,12 @@ DWORD RegisterResumeService(const std::wstring& strGuid, const std::wstring& str
     // Quoted: a path with blanks would otherwise be split, and its first word
     // looked for as a program.
     const std::wstring strCommand = L"\"" + strUpdaterCopy + L"\" /resume " + strGuid;
-    CServiceHandle hService(::CreateServiceW(
-        hManager.Get(), strName.c_str(), L"Vimo Lumet update", SERVICE_CHANGE_CONFIG, SERVICE_WIN32_OWN_PROCESS,
-        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, strCommand.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    // Display names are unique too, as service names are: a service another
+    // run left would otherwise keep this one from being registered.
+    const std::wstring strDisplay = L"Vimo Lumet update " + strGuid;
+    CServiceHandle hService(::CreateServiceW(hManager.Get(), strName.c_str(), strDisplay.c_str(), SERVICE_CHANGE_CONFIG,
+                                             SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                             strCommand.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (hService.IsValid())
         return ERROR_SUCCESS;
     if (::GetLastError() != ERROR_SERVICE_EXISTS)

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "app/ResumeService.h"
 #include "installer/ProcessRunner.h"
 #include "win/FileCopy.h"
 #include "win/PackageCache.h"
@@ -320,5 +321,21 @@ TEST(RunRecordTest, BeginsNothingWhenTheUpdatersCopyLacksItsSigner)
     EXPECT_NE(CMyRegKey().Open(HKEY_LOCAL_MACHINE,
                                (L"System\\CurrentControlSet\\Services\\LumetUpdate-" + work.Guid()).c_str()),
               ERROR_SUCCESS);
+}
+
+// Every run registers a service of its own: one that another run left behind
+// (its record gone, the service marked for deletion while held) must not keep
+// the next from being registered.
+TEST(RunRecordTest, EachRunsServiceIsRegisteredBesideAnotherRunsOne)
+{
+    const std::wstring strFirst = L"{C0DE00AA-5A7E-4C1D-9B2A-0000000000AA}",
+                       strSecond = L"{C0DE00BB-5A7E-4C1D-9B2A-0000000000BB}";
+    EXPECT_EQ(RegisterResumeService(strFirst, L"C:\\Runs\\LumetUpdate.exe"), 0u);
+    EXPECT_EQ(RegisterResumeService(strSecond, L"C:\\Runs\\LumetUpdate.exe"), 0u);
+    for (const std::wstring& strGuid : {strFirst, strSecond})
+    {
+        EXPECT_EQ(DeleteResumeService(strGuid), 0u);
+        EXPECT_EQ(DeleteResumeService(strGuid), 0u) << "a service already gone is no failure";
+    }
 }
 }
