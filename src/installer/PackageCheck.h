@@ -107,8 +107,9 @@ struct PreparedPackage
     Signer own; // the updater's own signer, as the check read it: empty when unsigned
 };
 
-// The check as the update runs it, before anything is removed: the path, the
-// copy into the Package folder of the run's own folder, the signer against the
+// The check as the update runs it, before anything is removed: the path (a
+// package that is not there makes no folder), the copy into the Package
+// folder of the run's own folder, the signer against the
 // updater's own (read meanwhile on a thread of its own, which also opens the
 // certificate stores), then, for a copy whose name ends in "msi", the Windows
 // Installer checks and the release against the installed product

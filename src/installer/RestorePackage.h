@@ -20,9 +20,10 @@ struct RestorePackage
 // updater installed it from, kept in its cache (KeptPackages.h), used where it
 // lies; the installed product's own install source, and the Windows
 // Installer's cached package, each copied through handles into the Restore
-// folder of the run's own folder. A candidate counts only if its copy passes the checks of a new
-// package (whole, every cabinet embedded, the updater's publisher when the
-// updater is signed) and its product code is the installed product's.
+// folder of the run's own folder. A candidate counts only if it (for one from
+// elsewhere, its copy) passes the checks of a new package (whole, every
+// cabinet embedded, the updater's publisher, own, when the updater is signed)
+// and its product code is the installed product's.
 // Windows strips the cabinets from its cached packages, so that one is
 // expected to fail there. Looked for only once the new package has passed
 // its checks. Writes nothing to the log: false when there is none, with only
