@@ -10,13 +10,11 @@
 
 namespace
 {
-// What the uninstallers leave behind: the common start menu's entries are
-// found (the searches' own tests have the rest); the data folder is emptied
-// and kept;
-// the per-user key goes, and no key beside it. A resumed run, which the
-// service manager may start as another account, deletes the key of the user
-// whose update it is, through that user's hive, and never its own account's;
-// where that hive is not loaded, the key stays and the log says so.
+// The common start menu's entries are found, the data folder is emptied and
+// kept, and the per-user key goes, no key beside it. A resumed run, which may
+// run as another account, deletes the key of the user whose update it is,
+// through that user's hive, never its own account's; where that hive is not
+// loaded, the key stays and the log says so.
 TEST(LeftoversTest, EmptiesTheDataFolderAndDeletesTheKeyOfTheUserTheRecordNames)
 {
     const std::wstring strData = L"C:\\ProgramData\\Vimo\\VimoLumet";

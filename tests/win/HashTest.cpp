@@ -14,10 +14,9 @@ std::string Hex(const Sha256& digest)
     return text;
 }
 
-// Known digests, whatever the sizes of the pieces the bytes come in, by both
-// the program's own hashing (where the processor has the SHA instructions)
-// and the system's: the padding at the block boundaries (55, 56 and 64
-// bytes) and pieces that end inside a block are where a fault would hide.
+// Known digests by both paths (the program's own where the processor has the
+// SHA instructions, and the system's), in pieces of any size: a fault would
+// hide in the padding at 55, 56 and 64 bytes or in pieces ending in a block.
 TEST(HashTest, GivesTheKnownDigestWhateverThePiecesAndThePath)
 {
     const struct
