@@ -1,9 +1,7 @@
 #pragma once
 
-// What the end-to-end tests share: the packages and fixtures the tests build,
-// the machine with a release installed, the updater run from its command line
-// and what it leaves (its log, the installer's records), each in the Wine
-// prefix the test program runs in.
+// What the end-to-end tests share: the packages, a machine with a release
+// installed, the updater run from its command line, and what it leaves.
 #include "TestSupport.h"
 
 #include "win/Com.h"
@@ -26,24 +24,50 @@ inline const wchar_t kMakerKey[] =
 inline const std::wstring kInstalled = L"{C0DE0001-5A7E-4C1D-9B2A-000000000001}";
 inline const std::wstring kNew = L"{C0DE0002-5A7E-4C1D-9B2A-000000000002}";
 inline const char kDefaultExe[] = "C:\\Program Files (x86)\\Vimo\\VimoLumet\\VimoLumet.exe";
+inline const std::wstring kRunsKey = L"SOFTWARE\\Vimo\\LumetUpdate\\Runs";
+inline const std::wstring kKeptKey = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept";
+inline const std::wstring kServices = L"System\\CurrentControlSet\\Services";
 
 inline std::wstring Package(const wchar_t* pszName) { return FromUnix(LUMET_PACKAGES_DIR) + L"\\" + pszName; }
 inline std::wstring Fixture(const wchar_t* pszName) { return FromUnix(LUMET_CHECK_PACKAGES_DIR) + L"\\" + pszName; }
 
 inline std::wstring LogFolder() { return GetShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Vimo\\VimoLumet\\Log"; }
 inline std::wstring DataFolder() { return GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\Vimo\\VimoLumet"; }
+inline std::wstring CacheFolder() { return GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate"; }
 
 // A string value, or "<none>".
 inline std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_t* pszName)
 {
-    wchar_t sz[1024] = {};
-    DWORD cb = sizeof(sz);
-    if (::RegGetValueW(hRoot, strKey.c_str(), pszName, RRF_RT_REG_SZ, nullptr, sz, &cb))
-        return L"<none>";
-    return sz;
+    CMyRegKey key;
+    std::wstring value = L"<none>";
+    if (key.Open(hRoot, strKey.c_str()) == ERROR_SUCCESS)
+        key.QueryStringValue(pszName, value);
+    return value;
 }
 inline bool KeyExists(HKEY hRoot, const std::wstring& strKey) { return CMyRegKey().Open(hRoot, strKey.c_str()) == 0; }
 inline bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
+
+// The names of the keys below HKEY_LOCAL_MACHINE\strKey, if any.
+inline std::vector<std::wstring> SubKeys(const std::wstring& strKey)
+{
+    std::vector<std::wstring> names;
+    CMyRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, strKey.c_str()) != ERROR_SUCCESS)
+        return names;
+    wchar_t szName[256];
+    for (DWORD i = 0, cch = 256; ::RegEnumKeyExW(key.Get(), i, szName, &cch, nullptr, nullptr, nullptr, nullptr) == 0;
+         ++i, cch = 256)
+        names.emplace_back(szName, cch);
+    return names;
+}
+
+// Sets a string value of the installed release's uninstall entry.
+inline void SetInstalledValue(const wchar_t* pszName, const std::wstring& value)
+{
+    CMyRegKey key;
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), 0, KEY_SET_VALUE), 0u);
+    ASSERT_EQ(key.SetStringValue(pszName, value), 0u);
+}
 
 inline void Msiexec(const std::wstring& strArguments)
 {
@@ -54,8 +78,7 @@ inline void Msiexec(const std::wstring& strArguments)
 inline SYSTEMTIME g_stStart, g_stEnd;
 inline const DWORD kNotEnded = static_cast<DWORD>(-1);
 
-// Runs the updater (the one built, or strUpdater) and waits for it to close
-// by itself; its exit code, or kNotEnded.
+// Runs the updater (the one built, or strUpdater); its exit code, or kNotEnded.
 inline DWORD RunUpdater(const std::wstring& strArguments, const std::wstring& strUpdater = FromUnix(LUMET_UPDATE_EXE))
 {
     ::GetSystemTime(&g_stStart);
@@ -64,8 +87,7 @@ inline DWORD RunUpdater(const std::wstring& strArguments, const std::wstring& st
     return dwExit;
 }
 
-// The name of the newest run's log, which holds the UTC time of its start;
-// empty when there is none.
+// The newest run's log name, which holds its UTC start; empty when none.
 inline std::wstring NewestLogName()
 {
     std::vector<std::wstring> logs = FilesIn(LogFolder() + L"\\Vimo_LumetUpdate*.log");
@@ -75,10 +97,9 @@ inline std::wstring NewestLogName()
 
 inline const char kShellSilent[] = "\r\nApplication not started: the desktop shell does not answer\r\n";
 
-// The log of the run that RunUpdater ran. The desktop's shell was seen, in a
-// few new Wine prefixes on a loaded machine, never to answer, and then the
-// application is not started: unless a test is about that (bShellMatters),
-// its log is read as if the shell had answered.
+// The log of the run that RunUpdater ran; read as if the desktop's shell had
+// answered (in a few new prefixes on a loaded machine it never does) unless
+// bShellMatters.
 inline std::string RunLog(bool bShellMatters = false)
 {
     const std::wstring strName = NewestLogName();
@@ -93,37 +114,24 @@ inline std::string RunLog(bool bShellMatters = false)
 }
 
 inline const char kUnsigned[] = "No publisher checked: this updater is not signed.\r\n";
-inline const char kNothingToCompare[] =
-    "Release not compared: no installed release that the Windows Installer knows\r\n";
 inline const char kNothingToRestore[] = "No restore package: no installed release that the Windows Installer knows\r\n";
-inline const char kNoWholePackage[] =
-    "No restore package: no whole package of the installed release passes the checks\r\n";
 
-// The restore package of the release that PrepareInstalledMachine installs:
-// its own install source.
-inline std::string RestoreFromSource() { return "Restore package: " + Utf8(Package(L"installed.msi")) + "\r\n"; }
-
-// The package cache, and the package of a product kept in it, as its record
-// names it ("<none>" where none is kept).
-inline std::wstring CacheFolder() { return GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate"; }
-inline const std::wstring kKeptKey = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept\\";
+// The package of a product kept in the cache, as its record names it.
 inline std::wstring KeptPackage(const std::wstring& strCode)
 {
-    return CacheFolder() + L"\\" + RegText(HKEY_LOCAL_MACHINE, kKeptKey + strCode, L"Path");
+    return CacheFolder() + L"\\" + RegText(HKEY_LOCAL_MACHINE, kKeptKey + L"\\" + strCode, L"Path");
 }
-
-// The restore package that the first update kept of the new release.
 inline std::string KeptRestore() { return "Restore package: " + Utf8(KeptPackage(kNew)) + "\r\n"; }
 
-// The log of an unsigned updater's run up to the removals: with the release
-// PrepareInstalledMachine installs, or none.
+// An unsigned updater's log up to the removals, with or without the release
+// PrepareInstalledMachine installs; then with the application at strExe run.
 inline std::string LogOfChecks(bool bInstalledBefore = true)
 {
-    return kUnsigned + (bInstalledBefore ? RestoreFromSource() : std::string(kNothingToCompare) + kNothingToRestore);
+    return kUnsigned + (bInstalledBefore
+                            ? "Restore package: " + Utf8(Package(L"installed.msi")) + "\r\n"
+                            : "Release not compared: no installed release that the Windows Installer knows\r\n" +
+                                  std::string(kNothingToRestore));
 }
-
-// The log of an unsigned updater's run that launched the application at
-// strExe.
 inline std::string LogOfLaunch(const std::string& strExe, bool bInstalledBefore = true)
 {
     return LogOfChecks(bInstalledBefore) + "Run Lumet\r\n" + strExe;
@@ -137,18 +145,13 @@ inline std::wstring TempFolder()
 }
 
 // Whether path lies in a run's own folder, in the package cache.
-inline bool InRunFolder(std::string path)
+inline bool InRunFolder(const std::string& path)
 {
-    std::transform(path.begin(), path.end(), path.begin(),
-                   [](char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; });
-    return path.starts_with("c:\\programdata\\lumetupdate\\runs\\{");
+    return _strnicmp(path.c_str(), "C:\\ProgramData\\LumetUpdate\\Runs\\{", 33) == 0;
 }
 
-// Whether the desktop's shell answers, as it does in a signed-in session long
-// before an update starts. Under Wine the shell is started by the first
-// process that needs the desktop; on a loaded machine it was seen, in about
-// one prefix in fifty, never to register its window list, and then the
-// application is not started.
+// Whether the desktop's shell answers, as in a signed-in session; under Wine
+// on a loaded machine about one new prefix in fifty never has it answer.
 inline bool DesktopShellAnswers()
 {
     const CComInit com;
@@ -173,16 +176,15 @@ inline void Copy(const std::wstring& strFrom, const std::wstring& strTo)
     ASSERT_TRUE(::CopyFileW(strFrom.c_str(), strTo.c_str(), FALSE)) << Utf8(strFrom);
 }
 
-// Vimo Lumet installed in C:\Apps\Vimo\ (from strSource), two listed
-// earlier releases (the last listed among them), and the leftovers that the
-// uninstallers miss.
-inline void PrepareInstalledMachine(const std::wstring& strSource = Package(L"installed.msi"))
+// Vimo Lumet installed in C:\Apps\Vimo\, two listed earlier releases, the
+// leftovers that the uninstallers miss, and the new package at C:\Temp\new.msi.
+inline void PrepareInstalledMachine()
 {
     const auto listed = ListedProducts();
     ASSERT_EQ(listed.size(), 8u);
     Msiexec(L"/i \"" + Package(L"earlier-1.msi") + L"\" /qn");
     Msiexec(L"/i \"" + Package(L"earlier-7.msi") + L"\" /qn");
-    Msiexec(L"/i \"" + strSource + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
+    Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
     ASSERT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
     ASSERT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
 
@@ -193,24 +195,21 @@ inline void PrepareInstalledMachine(const std::wstring& strSource = Package(L"in
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
 }
 
-// Nothing of the machine prepared above was removed or run.
-inline void ExpectNothingRemovedOrRun()
+// The resume service of the run strGuid, as the registry holds it for the
+// next start: its program, how it starts, its type and account; or "<none>".
+inline std::wstring ServiceOf(const std::wstring& strGuid)
 {
-    const auto listed = ListedProducts();
-    EXPECT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
-    EXPECT_EQ(ReadBytes(DataFolder() + L"\\.state"), "state");
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
-    EXPECT_FALSE(Installed(kNew));
-    EXPECT_TRUE(FakeRuns().empty());
-    EXPECT_TRUE(FilesIn(TempFolder() + L"VimoLog\\*").empty());
+    const std::wstring strKey = kServices + L"\\LumetUpdate-" + strGuid;
+    DWORD dwStart = 0, dwType = 0, cb = sizeof(DWORD);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Start", RRF_RT_REG_DWORD, nullptr, &dwStart, &cb) ||
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Type", RRF_RT_REG_DWORD, nullptr, &dwType, &cb))
+        return L"<none>";
+    return RegText(HKEY_LOCAL_MACHINE, strKey, L"ImagePath") + L" start " + std::to_wstring(dwStart) + L" type " +
+           std::to_wstring(dwType) + L" as " + RegText(HKEY_LOCAL_MACHINE, strKey, L"ObjectName");
 }
 
-// Puts strStripped, a package without its cabinets, in place of the installed
-// product's package that the Windows Installer keeps, as Windows keeps it.
-inline void StripCachedPackage(const std::wstring& strCode, const wchar_t* pszStripped)
+inline std::wstring ServiceExpected(const std::wstring& strGuid)
 {
-    wchar_t szCached[MAX_PATH] = {};
-    DWORD cch = MAX_PATH;
-    ASSERT_EQ(::MsiGetProductInfoW(strCode.c_str(), L"LocalPackage", szCached, &cch), 0u);
-    ASSERT_TRUE(::CopyFileW(Package(pszStripped).c_str(), szCached, FALSE)) << Utf8(szCached);
+    return L"\"" + CacheFolder() + L"\\Runs\\" + strGuid + L"\\LumetUpdate.exe\" /resume " + strGuid +
+           L" start 2 type 16 as LocalSystem";
 }

@@ -2,17 +2,9 @@
 // Windows Installer packages, each case in a fresh Wine prefix.
 #include "EndToEndSupport.h"
 #include "installer/PackageCheck.h"
-#include "win/Com.h"
-#include "win/MyRegKey.h"
 
-#include <exdisp.h>
-#include <gtest/gtest.h>
-#include <shlobj.h>
-#include <tlhelp32.h>
 #include <winver.h>
 
-#include <algorithm>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -22,8 +14,7 @@ TEST(EndToEnd, TypicalUpdate)
 {
     const bool bShell = DesktopShellAnswers();
     PrepareInstalledMachine();
-    // The user's own variables reach the elevated updater; the programs it
-    // starts get none of them.
+    // The user's own variables reach the elevated updater, not what it starts.
     ASSERT_TRUE(::SetEnvironmentVariableW(L"LUMET_USER_VARIABLE", L"planted"));
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
 
@@ -56,11 +47,9 @@ TEST(EndToEnd, TypicalUpdate)
     EXPECT_TRUE(FilesIn(DataFolder() + L"\\*").empty());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
     EXPECT_TRUE(Exists(L"C:\\users\\Public\\Desktop\\VimoLumet.lnk")); // recorded, not deleted
-    // Ten installer runs (eight listed releases, the installed one, the new
-    // one), ten logs, though some started within one second.
+    // Ten installer runs, ten logs, though some started within one second.
     EXPECT_EQ(FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size(), 10u);
-    // Of the run's own folder only the package stays, in the cache, as the
-    // installed product's install source, whole: what a repair reads.
+    // Only the package stays, whole, as the install source a repair reads.
     const std::vector<std::wstring> vecRuns = FilesIn(CacheFolder() + L"\\Runs\\*");
     ASSERT_EQ(vecRuns.size(), 1u);
     const std::wstring strRun = CacheFolder() + L"\\Runs\\" + vecRuns[0];
@@ -72,23 +61,37 @@ TEST(EndToEnd, TypicalUpdate)
     EXPECT_EQ(std::wstring(szSource), strRun + L"\\Package\\");
     EXPECT_EQ(ReadBytes(strRun + L"\\Package\\new.msi"), ReadBytes(Package(L"new.msi")));
     // Nothing is left to resume.
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Runs\\" + vecRuns[0]));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\LumetUpdate-" + vecRuns[0]));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRunsKey + L"\\" + vecRuns[0]));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kServices + L"\\LumetUpdate-" + vecRuns[0]));
 }
+
+const char kLaunchOfAppsVimo[] = "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
+const wchar_t kNewInAppsVimo[] = L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
+const wchar_t kNewInDefault[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
+const wchar_t kTempNew[] = L"C:\\Temp\\new.msi";
 
 struct RunCase
 {
     const char* name;
-    bool bInstalledBefore;
-    const wchar_t* installLocation; // replaces the recorded one when given
-    const wchar_t* packageFrom;     // the package put at packageAt, if anywhere
-    const wchar_t* packageAt;
-    const wchar_t* arguments; // the updater's command line after its own path
-    const wchar_t* newFile;   // a file of the new release where it must land; null: none installed
     DWORD dwExitCode;
     std::string log;
-    const wchar_t* updater = nullptr; // a fixture in place of the updater built
+    const wchar_t* newFile = nullptr;         // a file of the new release where it must land; null: none installed
+    const wchar_t* package = nullptr;         // put at packageAt ("check:" a fixture); else new.msi is at kTempNew
+    const wchar_t* updater = nullptr;         // a fixture in place of the updater built
+    const wchar_t* installLocation = nullptr; // replaces the recorded one when given
+    bool bInstalledBefore = true;
+    const wchar_t* arguments = kTempNew; // the updater's command line after its own path
+    const wchar_t* packageAt = kTempNew;
 };
+
+// A refusal: its code is the exit code, its log words it by the program's table.
+RunCase Refusal(const char* name, DWORD dwCode, const wchar_t* package = nullptr, const wchar_t* updater = nullptr,
+                const wchar_t* arguments = kTempNew)
+{
+    const wchar_t* pszReason = ReasonOfRefusal(dwCode);
+    const std::string log = "Update refused: " + Utf8(pszReason ? pszReason : L"<no reason>") + ": " + Utf8(arguments);
+    return RunCase{name, dwCode, log + "\r\n", nullptr, package, updater, nullptr, true, arguments};
+}
 
 class EndToEndRun : public ::testing::TestWithParam<RunCase>
 {};
@@ -99,112 +102,80 @@ TEST_P(EndToEndRun, InstallsAndLaunchesWhereTheCaseSaysOrRefusesBeforeAnythingIs
     if (c.bInstalledBefore)
         PrepareInstalledMachine();
     if (c.installLocation)
-    {
-        const std::wstring strLocation = c.installLocation; // may hold quotes: not through reg.exe
-        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), L"InstallLocation", REG_SZ,
-                                    strLocation.c_str(),
-                                    static_cast<DWORD>((strLocation.size() + 1) * sizeof(wchar_t))),
-                  0);
-    }
-    if (c.packageAt)
-        Copy(std::wstring(c.packageFrom).starts_with(L"check:") ? Fixture(c.packageFrom + 6) : Package(c.packageFrom),
-             c.packageAt);
-    // What a user planted where the install location without its backslash
-    // and the application's name run together.
+        SetInstalledValue(L"InstallLocation", c.installLocation);
+    if (c.package)
+        Copy(std::wstring(c.package).starts_with(L"check:") ? Fixture(c.package + 6) : Package(c.package), c.packageAt);
+    // Planted where the install location without its backslash runs on.
     Copy(FakeAppPath(), L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe");
     MakeFolders(L"C:\\Temp\\folder.msi");
-
-    // A signed updater's publisher's authority is trusted as on the machines
-    // it is deployed to; the forged one only in the user's own store.
+    // The publisher's authority trusted by the machine; the forged one by the user.
     if (c.updater)
     {
         TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
         TrustRoot(HKEY_CURRENT_USER, Fixture(L"forged-ca.der"));
     }
-    const DWORD dwExit = c.updater ? RunUpdater(c.arguments, Fixture(c.updater)) : RunUpdater(c.arguments);
-    EXPECT_EQ(dwExit, c.dwExitCode);
+    EXPECT_EQ(c.updater ? RunUpdater(c.arguments, Fixture(c.updater)) : RunUpdater(c.arguments), c.dwExitCode);
     EXPECT_EQ(RunLog(), c.log);
     EXPECT_EQ(Installed(kNew), c.newFile != nullptr);
     EXPECT_FALSE(Exists(L"C:\\Apps\\VimoVimoLumet\\VimoLumet.exe.started"));
     if (c.newFile)
-    {
         EXPECT_TRUE(Exists(c.newFile));
-    }
-    if (c.bInstalledBefore && c.log.starts_with("Update refused"))
-        ExpectNothingRemovedOrRun();
-    // A refused update leaves no folder of its own and no record; for a
-    // package that is not there, it makes no folder at all.
-    if (c.log.starts_with("Update refused"))
-    {
-        EXPECT_TRUE(FilesIn(CacheFolder() + L"\\Runs\\*").empty());
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate\\Runs"));
-        EXPECT_NE(Exists(CacheFolder()), c.dwExitCode == ERROR_INVALID_COMMAND_LINE ||
-                                             c.dwExitCode == ERROR_FILE_NOT_FOUND ||
-                                             c.dwExitCode == ERROR_BAD_PATHNAME);
-    }
+    // A refusal changes nothing, leaves no run folder or record, and no cache
+    // at all for a package that is not there.
+    if (!c.log.starts_with("Update refused"))
+        return;
+    const auto listed = ListedProducts();
+    EXPECT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
+    EXPECT_EQ(ReadBytes(DataFolder() + L"\\.state"), "state");
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet"));
+    EXPECT_TRUE(FakeRuns().empty());
+    EXPECT_TRUE(FilesIn(TempFolder() + L"VimoLog\\*").empty());
+    EXPECT_TRUE(FilesIn(CacheFolder() + L"\\Runs\\*").empty());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRunsKey));
+    EXPECT_NE(Exists(CacheFolder()), c.dwExitCode == ERROR_INVALID_COMMAND_LINE ||
+                                         c.dwExitCode == ERROR_FILE_NOT_FOUND || c.dwExitCode == ERROR_BAD_PATHNAME);
 }
 
-const char kLaunchOfAppsVimo[] = "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe";
-const wchar_t kNewInAppsVimo[] = L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
-const wchar_t kNewInDefault[] = L"C:\\Program Files (x86)\\Vimo\\VimoLumet\\NEW_RELEASE.txt";
-const wchar_t kTempNew[] = L"C:\\Temp\\new.msi";
-// Nothing here answers for revocation: the test certificates name no server.
-// The installed release's package is not the publisher's: no restore package.
-const std::string kSignedRunLog = std::string("Revocation not checked: C:\\Temp\\new.msi\r\n") + kNoWholePackage +
-                                  "Run Lumet\r\n" + kLaunchOfAppsVimo;
-
-// The log of a refusal, as the program's one table of refusals words it.
-std::string Refused(DWORD dwCode, const char* pszPackage)
-{
-    const wchar_t* pszReason = ReasonOfRefusal(dwCode);
-    return "Update refused: " + Utf8(pszReason ? pszReason : L"<no reason>") + ": " + pszPackage + "\r\n";
-}
+// The test certificates name no revocation server; the installed package is
+// not the publisher's, so no restore package.
+const std::string kSignedRunLog =
+    std::string("Revocation not checked: C:\\Temp\\new.msi\r\n") +
+    "No restore package: no whole package of the installed release passes the checks\r\n" + "Run Lumet\r\n" +
+    kLaunchOfAppsVimo;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndRun,
     ::testing::Values(
-        RunCase{"PackagePathWithBlanks", true, nullptr, L"new.msi", L"C:\\Temp dir\\Vimo Lumet 4.0.msi",
-                L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
-        RunCase{"InstallLocationWithAQuote", true, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\", L"new.msi", kTempNew,
-                kTempNew, kNewInDefault, 0, LogOfLaunch(kDefaultExe)},
-        RunCase{"InstallLocationWithoutTrailingBackslash", true, L"C:\\Apps\\Vimo", L"new.msi", kTempNew, kTempNew,
-                kNewInAppsVimo, 0, LogOfLaunch(kLaunchOfAppsVimo)},
-        RunCase{"InstallFails", true, L"D:\\Apps\\Vimo\\", L"new.msi", kTempNew, kTempNew, nullptr, 1603,
+        RunCase{"PackagePathWithBlanks", 0, LogOfLaunch(kLaunchOfAppsVimo), kNewInAppsVimo, L"new.msi", nullptr,
+                nullptr, true, L"\"C:\\Temp dir\\Vimo Lumet 4.0.msi\" second.msi", L"C:\\Temp dir\\Vimo Lumet 4.0.msi"},
+        RunCase{"InstallLocationWithAQuote", 0, LogOfLaunch(kDefaultExe), kNewInDefault, nullptr, nullptr,
+                L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\"},
+        RunCase{"InstallLocationWithoutTrailingBackslash", 0, LogOfLaunch(kLaunchOfAppsVimo), kNewInAppsVimo, nullptr,
+                nullptr, L"C:\\Apps\\Vimo"},
+        RunCase{"InstallFails", 1603,
                 LogOfChecks() + "Install failed (1603); restore failed (1603)\r\nApplication not started: the install "
-                                "failed\r\nUpdate to be tried again at the next start (1603)\r\n"},
-        // Nothing installed before: into the default folder.
-        RunCase{"InstallAsksForARestart", false, nullptr, L"reboot.msi", kTempNew, kTempNew, kNewInDefault, 3010,
-                LogOfLaunch(kDefaultExe, false)},
-        // Refused: nothing is removed or run.
-        RunCase{"NoArgument", true, nullptr, nullptr, nullptr, L"", nullptr, 1639,
-                Refused(ERROR_INVALID_COMMAND_LINE, "")},
-        RunCase{"PathNamesNothing", true, nullptr, nullptr, nullptr, L"C:\\Temp\\gone.msi", nullptr, 2,
-                Refused(ERROR_FILE_NOT_FOUND, "C:\\Temp\\gone.msi")},
-        RunCase{"RelativePath", true, nullptr, nullptr, nullptr, L"new.msi", nullptr, 161,
-                Refused(ERROR_BAD_PATHNAME, "new.msi")},
-        RunCase{"Folder", true, nullptr, nullptr, nullptr, L"C:\\Temp\\folder.msi", nullptr, 1619,
-                Refused(ERROR_INSTALL_PACKAGE_OPEN_FAILED, "C:\\Temp\\folder.msi")},
-        RunCase{"CutShort", true, nullptr, L"check:half.msi", kTempNew, kTempNew, nullptr, 1620,
-                Refused(ERROR_INSTALL_PACKAGE_INVALID, "C:\\Temp\\new.msi")},
-        RunCase{"CabinetOutside", true, nullptr, L"external.msi", kTempNew, kTempNew, nullptr, 1612,
-                Refused(ERROR_INSTALL_SOURCE_ABSENT, "C:\\Temp\\new.msi")},
-        RunCase{"OlderRelease", true, nullptr, L"old.msi", kTempNew, kTempNew, nullptr, 1638,
-                Refused(ERROR_PRODUCT_VERSION, "C:\\Temp\\new.msi")},
-        RunCase{"AnotherProduct", true, nullptr, L"other.msi", kTempNew, kTempNew, nullptr, 1642,
-                Refused(ERROR_PATCH_TARGET_NOT_FOUND, "C:\\Temp\\new.msi")},
+                                "failed\r\nUpdate to be tried again at the next start (1603)\r\n",
+                nullptr, nullptr, nullptr, L"D:\\Apps\\Vimo\\"},
+        RunCase{"InstallAsksForARestart", 3010, LogOfLaunch(kDefaultExe, false), kNewInDefault, L"reboot.msi", nullptr,
+                nullptr, false},
+        Refusal("NoArgument", ERROR_INVALID_COMMAND_LINE, nullptr, nullptr, L""),
+        Refusal("PathNamesNothing", ERROR_FILE_NOT_FOUND, nullptr, nullptr, L"C:\\Temp\\gone.msi"),
+        Refusal("RelativePath", ERROR_BAD_PATHNAME, nullptr, nullptr, L"new.msi"),
+        Refusal("Folder", ERROR_INSTALL_PACKAGE_OPEN_FAILED, nullptr, nullptr, L"C:\\Temp\\folder.msi"),
+        Refusal("CutShort", ERROR_INSTALL_PACKAGE_INVALID, L"check:half.msi"),
+        Refusal("CabinetOutside", ERROR_INSTALL_SOURCE_ABSENT, L"external.msi"),
+        Refusal("OlderRelease", ERROR_PRODUCT_VERSION, L"old.msi"),
+        Refusal("AnotherProduct", ERROR_PATCH_TARGET_NOT_FOUND, L"other.msi"),
         // A signed updater takes packages of its own publisher only.
-        RunCase{"SignedBySamePublisher", true, nullptr, L"check:publisher.msi", kTempNew, kTempNew, kNewInAppsVimo, 0,
-                kSignedRunLog, L"updater-publisher.exe"},
-        RunCase{"Unsigned", true, nullptr, L"new.msi", kTempNew, kTempNew, nullptr, 577,
-                Refused(kErrorInvalidImageHash, "C:\\Temp\\new.msi"), L"updater-publisher.exe"},
-        RunCase{"SignedByAnotherPublisher", true, nullptr, L"check:other.msi", kTempNew, kTempNew, nullptr, 1625,
-                Refused(ERROR_INSTALL_PACKAGE_REJECTED, "C:\\Temp\\new.msi"), L"updater-publisher.exe"}),
+        RunCase{"SignedBySamePublisher", 0, kSignedRunLog, kNewInAppsVimo, L"check:publisher.msi",
+                L"updater-publisher.exe"},
+        Refusal("Unsigned", kErrorInvalidImageHash, nullptr, L"updater-publisher.exe"),
+        Refusal("SignedByAnotherPublisher", ERROR_INSTALL_PACKAGE_REJECTED, L"check:other.msi",
+                L"updater-publisher.exe")),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
-// An installer program at a path with blanks runs from the checked copy in the
-// run's own folder, with the one argument /silent, in that folder and with
-// the machine's environment; never a program planted where the path has a
-// blank.
+// An installer program at a path with blanks runs from its checked copy, with
+// /silent and the machine's environment; never a program planted at a blank.
 TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
 {
     MakeFolders(L"C:\\Setup Files");
@@ -225,19 +196,13 @@ TEST(EndToEnd, NonInstallerPackageRunsWithSilentSwitch)
                             "Package not kept (3)\r\nRun Lumet\r\n" + kDefaultExe);
 }
 
-// Started from a folder the user can write, beside an MsiExec.exe planted
-// there and one beside the updater, with an uninstall command that names
-// msiexec without ".exe": neither planted program runs; the system's does,
-// in the system folder, with none of the user's variables. Here the system's
-// is a recording stand-in that Wine runs in place of its own when told to
-// prefer the native program.
+// MsiExec.exe planted in the current folder and beside the updater, and an
+// uninstall command naming msiexec without ".exe": only the system's runs
+// (here a recording stand-in), in its folder, without the user's variables.
 TEST(EndToEnd, PlantedMsiexecNeverRuns)
 {
     PrepareInstalledMachine();
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), L"UninstallString", REG_SZ,
-                                (L"msiexec /x" + kInstalled).c_str(),
-                                static_cast<DWORD>((kInstalled.size() + 11) * sizeof(wchar_t))),
-              0);
+    SetInstalledValue(L"UninstallString", L"msiexec /x" + kInstalled);
     const std::wstring strSystem = L"C:\\windows\\system32\\msiexec.exe";
     Copy(FakeAppPath(), strSystem);
     ASSERT_EQ(RunAndWait(L"reg.exe add HKCU\\Software\\Wine\\DllOverrides /v msiexec.exe /d native /f"), 0u);
@@ -249,8 +214,7 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
         Copy(FakeAppPath(), strPlanted);
     ASSERT_NE(RunAndWait(L"C:\\Downloads\\LumetUpdate.exe C:\\Temp\\new.msi", 300000), kNotEnded);
 
-    // The installed copy is not really removed: its application may start
-    // last, by the desktop's shell.
+    // The stand-in removes nothing: the installed application may start last.
     std::vector<FakeRun> runs = FakeRuns();
     std::erase_if(runs, [](const FakeRun& run) { return run.run == "C:\\Apps\\Vimo\\VimoLumet\\VimoLumet.exe"; });
     ASSERT_EQ(runs.size(), 10u); // eight listed releases, the installed one, the new one
@@ -262,19 +226,17 @@ TEST(EndToEnd, PlantedMsiexecNeverRuns)
     }
     // Every listed release in the list's order, then the installed one.
     const auto listed = ListedProducts();
-    for (size_t i = 0; i < listed.size(); ++i)
-        EXPECT_TRUE(runs[i].command.starts_with("MsiExec.exe /X" + Utf8(listed[i].second) + " /quiet /norestart /lv "))
+    for (size_t i = 0; i < 9; ++i)
+        EXPECT_TRUE(runs[i].command.starts_with("MsiExec.exe /X" + Utf8(i < 8 ? listed[i].second : kInstalled) +
+                                                " /quiet /norestart /lv "))
             << runs[i].command;
-    EXPECT_TRUE(runs[8].command.starts_with("MsiExec.exe /X" + Utf8(kInstalled) + " /quiet /norestart /lv "))
-        << runs[8].command;
     EXPECT_TRUE(runs[9].command.starts_with("MsiExec.exe /i \"") && InRunFolder(runs[9].command.substr(16)) &&
                 runs[9].command.find(" /qn /norestart /lv ") != std::string::npos)
         << runs[9].command;
 }
 
-// A package replaced by another product's package during the first removal
-// run: what was checked is what is installed, and the other package is
-// neither installed nor run.
+// A package swapped for another product's during the first removal: what was
+// checked is what is installed.
 TEST(EndToEnd, PackageReplacedDuringTheRemovalIsNotInstalled)
 {
     PrepareInstalledMachine();
@@ -293,11 +255,8 @@ TEST(EndToEnd, PackageReplacedDuringTheRemovalIsNotInstalled)
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
 }
 
-// Where the installer's logs cannot go safely to %TEMP%\VimoLog (a link
-// there, a temporary folder too long for the system to report, or one
-// outside the user's profile, which may be any folder at all), they go to the
-// run's own folder, the log says so, and the update runs to its end; nothing
-// is written, changed or deleted where the link points.
+// Where %TEMP%\VimoLog is not safe (a link, too long a path, outside the
+// profile), the installer's logs go to the run's folder; the target is untouched.
 class EndToEndInstallerLogs : public ::testing::TestWithParam<std::string>
 {};
 
@@ -338,10 +297,8 @@ INSTANTIATE_TEST_SUITE_P(Places, EndToEndInstallerLogs,
                                            "TempFolderOutsideTheProfile"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
-// Trees as deep as Wine can reach, where anyone may make them, in the data
-// folder and in the log folder: the update walks them without recursion, no
-// deeper than its limit of 1,024 levels, names where it stopped, and runs to
-// its end.
+// A planted tree as deep as Wine reaches: walked to 1,024 levels, named where
+// the walk stopped, and the update runs to its end.
 class EndToEndDeepTree : public ::testing::TestWithParam<bool>
 {};
 
@@ -366,11 +323,9 @@ INSTANTIATE_TEST_SUITE_P(Folders, EndToEndDeepTree, ::testing::Bool(), [](const 
     return std::string(info.param ? "DataFolder" : "LogFolder");
 });
 
-// An install that fails after everything was removed puts the installed
-// release back, from its own install source, into the same folder; the
-// listed releases stay retired, the application starts, and the exit code is
-// the install's.
-TEST(EndToEndRestore, AFailedInstallPutsTheInstalledReleaseBack)
+// A failed install puts the installed release back from its install source;
+// after the next update, from the package kept, the installer's copy stripped.
+TEST(EndToEndRestore, AFailedInstallPutsBackTheInstalledReleaseThenTheKeptOne)
 {
     PrepareInstalledMachine();
     Copy(Package(L"fail.msi"), L"C:\\Temp\\fail.msi");
@@ -382,21 +337,13 @@ TEST(EndToEndRestore, AFailedInstallPutsTheInstalledReleaseBack)
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\OLD_RELEASE.txt"));
     EXPECT_EQ(RunLog(), LogOfChecks() + "Install failed (1603); restored " + Utf8(kInstalled) + " from " +
                             Utf8(Package(L"installed.msi")) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
-}
 
-// The package of a successful update is kept, recorded under the updater's
-// key: when the next update's install fails and the cache is stripped, it
-// puts that release back.
-TEST(EndToEndRestore, TheKeptPackageRestoresTheReleaseOfTheLastUpdate)
-{
-    PrepareInstalledMachine();
     ASSERT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
     const std::wstring strKept = KeptPackage(kNew);
-    EXPECT_TRUE(InRunFolder(Utf8(strKept)) && strKept.ends_with(L"\\Package\\new.msi")) << Utf8(strKept);
-    EXPECT_EQ(ReadBytes(strKept), ReadBytes(Package(L"new.msi")));
-    StripCachedPackage(kNew, L"new-stripped.msi");
-    Copy(Package(L"fail.msi"), L"C:\\Temp\\fail.msi");
-
+    wchar_t szCached[MAX_PATH] = {};
+    DWORD cch = MAX_PATH;
+    ASSERT_EQ(::MsiGetProductInfoW(kNew.c_str(), L"LocalPackage", szCached, &cch), 0u);
+    ASSERT_TRUE(::CopyFileW(Package(L"new-stripped.msi").c_str(), szCached, FALSE));
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\fail.msi"), 1603u);
     EXPECT_TRUE(Installed(kNew));
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
@@ -404,9 +351,7 @@ TEST(EndToEndRestore, TheKeptPackageRestoresTheReleaseOfTheLastUpdate)
                             Utf8(strKept) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
 }
 
-// What Explorer's properties, deployment tools and endpoint protection read
-// of the exe: a version resource of the project's version, and a manifest
-// that asks for administrator rights and names the systems it was made for.
+// The version resource and the manifest that Explorer and deployment tools read.
 TEST(ShippingExe, SaysWhatItIs)
 {
     const std::wstring strExe = FromUnix(LUMET_UPDATE_EXE);
@@ -452,25 +397,8 @@ TEST(ShippingExe, SaysWhatItIs)
         EXPECT_NE(manifest.find(pszPart), std::string::npos) << pszPart;
 }
 
-// Ends every process of this test's own throwaway prefix that runs the
-// program called pszName (a snapshot lists no process of any other prefix).
-void EndProcessesOfThisPrefix(const wchar_t* pszName)
-{
-    const CHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL b = ::Process32FirstW(hSnapshot.Get(), &entry); b; b = ::Process32NextW(hSnapshot.Get(), &entry))
-        if (_wcsicmp(entry.szExeFile, pszName) == 0)
-        {
-            const CHandle hProcess(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-            EXPECT_TRUE(::TerminateProcess(hProcess.Get(), 1));
-            ::WaitForSingleObject(hProcess.Get(), 10000);
-        }
-}
-
-// Any process of the user can end the desktop's shell, or keep it from
-// answering: the application is then not started at all, and never by the
-// updater itself, with its rights.
+// A user's process can end the desktop's shell: the application is then not
+// started at all, never by the updater itself with its rights.
 TEST(EndToEnd, ApplicationIsNotStartedWhenTheDesktopShellDoesNotAnswer)
 {
     PrepareInstalledMachine();
@@ -478,7 +406,7 @@ TEST(EndToEnd, ApplicationIsNotStartedWhenTheDesktopShellDoesNotAnswer)
     std::thread ender([] {
         for (int i = 0; i < 3000 && !::FindWindowW(L"#32770", L"Vimo Lumet"); ++i)
             ::Sleep(10);
-        EndProcessesOfThisPrefix(L"explorer.exe");
+        EXPECT_EQ(RunAndWait(L"taskkill.exe /f /im explorer.exe"), 0u);
     });
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
     ender.join();
@@ -488,25 +416,8 @@ TEST(EndToEnd, ApplicationIsNotStartedWhenTheDesktopShellDoesNotAnswer)
     EXPECT_EQ(RunLog(true), LogOfLaunch(kLaunchOfAppsVimo) + kShellSilent);
 }
 
-// Starts the program with /block, which runs on until the test removes
-// C:\lumet-block.
-void StartBlocking(const std::wstring& strProgram)
-{
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    std::wstring strCommand = L"\"" + strProgram + L"\" /block";
-    ASSERT_TRUE(::CreateProcessW(strProgram.c_str(), strCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &si, &pi));
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-}
-
-// A program the user runs from the data folder cannot be deleted, but can be
-// moved: it goes to the run's own folder and is deleted at the restart, and
-// the update says a restart is needed. A hard link in the data folder to a
-// program running elsewhere names a file that would change hands wherever it
-// is: it stays, named, and the file keeps its owner.
+// A running program in the data folder is moved to the run's folder and
+// deleted at the restart; a hard link there to one elsewhere stays, as does its owner.
 TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereStays)
 {
     PrepareInstalledMachine();
@@ -516,8 +427,9 @@ TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereSt
     Copy(FakeAppPath(), strTool);
     Copy(FakeAppPath(), strElsewhere);
     ASSERT_TRUE(::CreateHardLinkW(strLinked.c_str(), strElsewhere.c_str(), nullptr));
+    std::vector<std::jthread> programs; // each runs on until the test removes C:\lumet-block
     for (const std::wstring& strProgram : {strTool, strElsewhere})
-        StartBlocking(strProgram);
+        programs.emplace_back([strProgram] { RunAndWait(L"\"" + strProgram + L"\" /block", 300000); });
     const auto blocked = [] {
         const std::string lines = ReadBytes(L"C:\\lumet-blocked");
         return std::count(lines.begin(), lines.end(), '\n');
@@ -534,8 +446,7 @@ TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereSt
     EXPECT_FALSE(Exists(strTool));
     std::vector<std::wstring> added = PendingDeletions();
     added.erase(added.begin(), added.begin() + static_cast<ptrdiff_t>(nPendingBefore));
-    // The program, in the run's own folder, which stays: it keeps the
-    // installed package.
+    // The program, in the run's own folder, which keeps the installed package.
     ASSERT_EQ(added.size(), 1u);
     EXPECT_TRUE(InRunFolder(Utf8(added[0])) && added[0].ends_with(L"}\\1")) << Utf8(added[0]);
     EXPECT_TRUE(Exists(added[0]));
@@ -545,28 +456,12 @@ TEST(EndToEnd, ARunningProgramInTheDataFolderGoesAtTheRestartAndAHardLinkThereSt
     ::DeleteFileW(L"C:\\lumet-block");
 }
 
-// HKEY_CURRENT_USER\strKey made a registry link to strTarget, a full
-// registry path.
-void MakeRegistryLink(const std::wstring& strKey, const std::wstring& strTarget)
-{
-    HKEY hKey = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, strKey.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &hKey, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(::RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(strTarget.data()),
-                               static_cast<DWORD>(strTarget.size() * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    ::RegCloseKey(hKey);
-}
-
-// What the user can plant before the update: in the data folder a file held
-// open for the whole run (the folder removal's own tests have the rest); at
-// the per-user key, or at the key above it, a link to a key of the machine.
+// A file held open in the data folder; at the per-user key, or the key
+// above it, a link to a key of the machine.
 TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
 {
     const std::wstring strVictim = L"SOFTWARE\\LumetVictim";
-    // The first run installs the new release and keeps its package, which
-    // the second then finds.
+    // The first run keeps the new package, which the second finds.
     std::string strChecks = LogOfChecks(false);
     for (const std::wstring strLink : {L"Software\\Vimo\\Lumet", L"Software\\Vimo"})
     {
@@ -574,8 +469,17 @@ TEST(EndToEnd, PlantedFilesAndRegistryLinksDoNotRedirectTheCleanUp)
             ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (strVictim + L"\\Lumet\\Recent").c_str(), L"0", REG_SZ, L"x", 4), 0);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vimo");
         ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
-        MakeRegistryLink(strLink,
-                         L"\\Registry\\Machine\\" + strVictim + (strLink.ends_with(L"Lumet") ? L"\\Lumet" : L""));
+        HKEY hLink = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, strLink.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                    KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &hLink, nullptr),
+                  0);
+        const std::wstring strTarget =
+            L"\\Registry\\Machine\\" + strVictim + (strLink.ends_with(L"Lumet") ? L"\\Lumet" : L"");
+        EXPECT_EQ(::RegSetValueExW(hLink, L"SymbolicLinkValue", 0, REG_LINK,
+                                   reinterpret_cast<const BYTE*>(strTarget.data()),
+                                   static_cast<DWORD>(strTarget.size() * sizeof(wchar_t))),
+                  0);
+        ::RegCloseKey(hLink);
         WriteBytes(DataFolder() + L"\\locked.dat", "locked");
         std::filesystem::remove_all(LogFolder());
         HANDLE hLocked = ::CreateFileW((DataFolder() + L"\\locked.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

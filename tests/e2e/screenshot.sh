@@ -4,25 +4,19 @@
 # while the update runs. The picture is kept as a test artefact.
 # Usage: screenshot.sh WINE_ROOT UPDATER_EXE PACKAGES_DIR OUT_PNG
 set -eu
-
-root=$1
-exe=$2
-packages=$3
 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
 wine_dir=$here/../wine
 . "$wine_dir/prefix.sh"
-new_run "$root" shot
+new_run "$1" shot
 trap 'set +e; end_run' EXIT
-mkdir -p "$(dirname "$out")"
+mkdir -p "$(dirname "$out")" "$run/prefix/drive_c/Temp"
 export WINEPREFIX="$run/prefix" HOME="$run/home" WINEDEBUG=-all
 
 # This copy draws on the X display instead of the null driver of the tests.
 "$WINE" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
-mkdir -p "$WINEPREFIX/drive_c/Temp"
-cp "$packages/new.msi" "$WINEPREFIX/drive_c/Temp/new.msi"
-
-xvfb-run -a -s "-screen 0 800x480x24" sh "$here/../../scripts/lib/run-in-display.sh" "$exe" 'C:\Temp\new.msi' "$out"
+cp "$3/new.msi" "$WINEPREFIX/drive_c/Temp/new.msi"
+xvfb-run -a -s "-screen 0 800x480x24" sh "$here/../../scripts/lib/run-in-display.sh" "$2" 'C:\Temp\new.msi' "$out"
 
 [ -s "$out" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
 colours=$(identify -format %k "$out")
