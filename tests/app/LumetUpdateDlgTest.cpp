@@ -56,8 +56,6 @@ size_t Count(const std::wstring& strPrefix, size_t nAtLeast = 1)
     return count(strPrefix);
 }
 
-LANGID WINAPI English() { return 0x0409; }
-
 CUpdateRun* g_pRun = nullptr; // the run under test
 HWND g_hDialog = nullptr;     // the window under test, as its first message shows it
 // The last removal step asks the window to close, and the window takes that
@@ -153,7 +151,7 @@ protected:
         g_launch.Open();
         // A dialog that never ended has been reported: its thread keeps it.
         if (m_thread.joinable())
-            WaitEnded() ? m_thread.join() : m_thread.detach();
+            Count(L"Ended") == 1 ? m_thread.join() : m_thread.detach();
     }
 
     // Starts the dialog and waits until it has started its marquee.
@@ -172,7 +170,6 @@ protected:
         ASSERT_EQ(Count(L"SetMarquee(1,1000)"), 1u);
         m_hWnd = g_hDialog;
     }
-    bool WaitEnded() { return Count(L"Ended") == 1; }
     // True once every message posted to the window before has been taken from
     // the queue and handled; false when the dialog ended first.
     bool Sync()
@@ -195,7 +192,7 @@ protected:
 
     CComInit m_com;
     // An empty table in English: a test loads what it shows.
-    SeamOverride<PfnGetSystemDefaultLangID> m_language{g_pfnGetSystemDefaultLangID, &English};
+    SeamOverride<PfnGetSystemDefaultLangID> m_language{g_pfnGetSystemDefaultLangID, [] { return LANGID{0x0409}; }};
     CMultiLanguage m_table;
     CMessageTableScope m_tableScope{m_table};
     // Shared with the dialog's thread, which keeps them should the dialog
@@ -256,7 +253,7 @@ TEST_P(WindowTest, ShowsItsTextsAndRefusesToCloseWithOneBoxThatTheEndOfTheUpdate
         EXPECT_TRUE(Boxes().empty());
     }
     gate.Open();
-    ASSERT_TRUE(WaitEnded());
+    ASSERT_EQ(Count(L"Ended"), 1u);
     // One install; the progress bar stopped before the launch, the run still
     // busy then; the window closed by itself.
     EXPECT_EQ(Count(L"InstallPackage"), 1u);

@@ -62,33 +62,23 @@ std::wstring g_strRun, g_strGuid; // the run's folder, as the package check made
 
 void Record(const std::wstring& strStep) { g_strTrace += L"|" + strStep; }
 
+Sha256 DigestOf(const std::string& bytes)
+{
+    Sha256 digest = {};
+    CSha256 sha;
+    EXPECT_TRUE(sha.Add(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()) && sha.Finish(digest));
+    return digest;
+}
+
 // A copy of a package in the run's folder, as the checks leave it.
 CopiedFile MakeCopy(CWorkFolder& work, const wchar_t* pszFolder, const std::wstring& strName)
 {
     CHandle hFolder;
     std::wstring strFolder;
     EXPECT_EQ(work.OpenSubFolder(pszFolder, hFolder, strFolder), ERROR_SUCCESS);
-    CopiedFile copy{strFolder + L"\\" + strName};
     const std::string bytes = "the package " + Utf8(strName);
-    WriteBytes(copy.strPath, bytes);
-    CSha256 sha;
-    EXPECT_TRUE(sha.Add(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()) && sha.Finish(copy.digest));
-    return copy;
-}
-
-Sha256 DigestOf(const std::wstring& strPath)
-{
-    const CHandle hFile(
-        ::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    Sha256 digest = {};
-    HashFile(hFile.Get(), digest);
-    return digest;
-}
-
-DWORD RunRemoval(const ChildProgram&, DWORD& dwExitCode)
-{
-    dwExitCode = g_pCase->dwRemovalRun;
-    return ERROR_SUCCESS;
+    WriteBytes(strFolder + L"\\" + strName, bytes);
+    return CopiedFile{strFolder + L"\\" + strName, DigestOf(bytes)};
 }
 
 // Each step records what it was asked and answers as the case says; the
@@ -146,7 +136,7 @@ const UpdateSteps kSteps = {
     .pfnKeepPackage =
         [](const CopiedFile& copy, const std::wstring& strCode, bool bInstallerPackage) {
             Record(L"KeepPackage(" + copy.strPath + L"," + strCode + (bInstallerPackage ? L",msi" : L",exe") +
-                   (DigestOf(copy.strPath) == copy.digest ? L"" : L",another digest") + L")");
+                   (DigestOf(ReadBytes(copy.strPath)) == copy.digest ? L"" : L",another digest") + L")");
             return g_pCase->dwKept;
         },
     .pfnLaunchApplication = [](const std::wstring& strDir) { Record(L"Launch(" + strDir + L")"); },
@@ -156,8 +146,7 @@ std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdat
 
 bool IsRecorded(const std::wstring& strGuid)
 {
-    CMyRegKey key;
-    return key.Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str()) == ERROR_SUCCESS;
+    return CMyRegKey().Open(HKEY_LOCAL_MACHINE, RecordKey(strGuid).c_str()) == ERROR_SUCCESS;
 }
 
 std::wstring Expand(std::wstring text, const std::wstring& strRun, const std::wstring& strGuid)
@@ -168,15 +157,23 @@ std::wstring Expand(std::wstring text, const std::wstring& strRun, const std::ws
     return text;
 }
 
-const std::wstring kPlanned = L"|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{OLD})"
-                              L"|FindRestorePackage({OLD})";
+std::wstring Prepared(const wchar_t* pszPackage)
+{
+    return L"|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\" + std::wstring(pszPackage) + L",{OLD})";
+}
+const std::wstring kPlanned = Prepared(L"new.msi") + L"|FindRestorePackage({OLD})";
 const std::wstring kRemovals = L"|RemoveEarlierVersions(8)|RemoveLeftovers()|GetUninstallString"
                                L"|UninstallProduct(MsiExec.exe /X{OLD},{OLD})";
 const std::wstring kInstall = L"|InstallPackage(<run>\\Package\\new.msi,D:\\Vimo\\)";
 const std::wstring kRestore = L"|InstallPackage(<run>\\Restore\\old.msi,D:\\Vimo\\)";
 const std::wstring kKeptNew = L"|KeepPackage(<run>\\Package\\new.msi,{NEW},msi)|Launch(D:\\Vimo\\)";
 const std::wstring kFound = L"Restore package: the kept package\r\n";
+const std::wstring kBothFailed = L"Install failed (1603); restore failed (1605)\r\n";
 const std::wstring kNotStarted = L"Application not started: the install failed\r\n";
+std::wstring Retried(const wchar_t* pszCode)
+{
+    return kNotStarted + L"Update to be tried again at the next start (" + pszCode + L")\r\n";
+}
 
 // In order: a resumption takes up what the run before it recorded, before
 // the next run records its own, as the start of the program does.
@@ -193,9 +190,7 @@ const RunCase kCases[] = {
     {.pszName = "RestoreFailsToo",
      .dwInstalled = ERROR_INSTALL_FAILURE,
      .dwRestored = ERROR_UNKNOWN_PRODUCT,
-     .out = {ERROR_INSTALL_FAILURE, kPlanned + kRemovals + kInstall + kRestore,
-             kFound + L"Install failed (1603); restore failed (1605)\r\n" + kNotStarted +
-                 L"Update to be tried again at the next start (1603)\r\n",
+     .out = {ERROR_INSTALL_FAILURE, kPlanned + kRemovals + kInstall + kRestore, kFound + kBothFailed + Retried(L"1603"),
              true}},
     {.pszName = "ResumeWhileAnotherUpdateRuns",
      .nResumeOf = 2,
@@ -209,9 +204,7 @@ const RunCase kCases[] = {
      .bRestore = false,
      .dwInstalled = ERROR_INSTALL_PACKAGE_INVALID,
      .out = {ERROR_INSTALL_FAILURE, kPlanned + kRemovals + kInstall,
-             L"No restore package: none kept\r\n" + kNotStarted +
-                 L"Update to be tried again at the next start (1620)\r\n",
-             true}},
+             L"No restore package: none kept\r\n" + Retried(L"1620"), true}},
     {.pszName = "ResumeOfACutCopy",
      .nResumeOf = 5,
      .eBefore = EBefore::CopyCut,
@@ -223,16 +216,13 @@ const RunCase kCases[] = {
      .pszPackage = L"setup.exe",
      .dwRemovalRun = ERROR_SUCCESS_REBOOT_REQUIRED,
      .out = {ERROR_SUCCESS_REBOOT_REQUIRED,
-             L"|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\setup.exe,{OLD})"
-             L"|FindRestorePackage({OLD})" +
-                 kRemovals +
+             Prepared(L"setup.exe") + L"|FindRestorePackage({OLD})" + kRemovals +
                  L"|InstallPackage(<run>\\Package\\setup.exe,D:\\Vimo\\)"
                  L"|GetProductCode|KeepPackage(<run>\\Package\\setup.exe,{NEW},exe)|Launch(D:\\Vimo\\)",
              kFound, false}},
     {.pszName = "HeldByAnotherInstallation",
      .dwInstalled = ERROR_INSTALL_ALREADY_RUNNING,
-     .out = {ERROR_INSTALL_ALREADY_RUNNING, kPlanned + kRemovals + kInstall,
-             kFound + kNotStarted + L"Update to be tried again at the next start (1618)\r\n", true}},
+     .out = {ERROR_INSTALL_ALREADY_RUNNING, kPlanned + kRemovals + kInstall, kFound + Retried(L"1618"), true}},
     {.pszName = "ResumeOfAThirdStartAfterAPowerLoss",
      .nResumeOf = 8,
      .eBefore = EBefore::PowerLoss,
@@ -243,13 +233,12 @@ const RunCase kCases[] = {
              L"|GetProductCode|RemoveEarlierVersions(8)|RemoveLeftovers(<user>)|GetUninstallString"
              L"|UninstallProduct(MsiExec.exe /X{OLD},{OLD})" +
                  kInstall + kRestore + L"|GetProductCode",
-             L"Update resumed: <run>\r\nInstall failed (1603); restore failed (1605)\r\n" + kNotStarted +
+             L"Update resumed: <run>\r\n" + kBothFailed + kNotStarted +
                  L"Update given up after 3 starts; installed: nothing\r\n",
              false}},
     {.pszName = "PackageRefused",
      .dwPrepared = ERROR_PRODUCT_VERSION,
-     .out = {ERROR_PRODUCT_VERSION, L"|GetProductCode|GetInstallLocation|PreparePackage(C:\\Temp\\new.msi,{OLD})", L"",
-             false}},
+     .out = {ERROR_PRODUCT_VERSION, Prepared(L"new.msi"), L"", false}},
     {.pszName = "ResumeOfAnUnknownRun",
      .nResumeOf = kUnknownRun,
      .out = {ERROR_NOT_FOUND, L"", L"Resume refused: no record of this run: <guid>\r\n", false}},
@@ -259,7 +248,10 @@ const RunCase kCases[] = {
 // the prefix, each run carried out with steps that only record.
 TEST(UpdateRunTest, DecidesWhatToInstallRestoreKeepAndReport)
 {
-    const SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RunRemoval);
+    const SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, [](const ChildProgram&, DWORD& dwExitCode) {
+        dwExitCode = g_pCase->dwRemovalRun;
+        return DWORD{ERROR_SUCCESS};
+    });
     std::vector<std::pair<std::wstring, std::wstring>> vecRuns; // each case's run folder and GUID
     for (const RunCase& c : kCases)
     {

@@ -60,8 +60,7 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
 {
     const std::wstring strLog = L" /lv \"" + kLogFolder + L"\\VimoLumet20210102_030405.log\"";
     const std::wstring strCode = L"{8FB82970-3479-4000-ABC5-3425AC3B2087}";
-    const std::wstring strQuiet = L"MsiExec.exe /X" + strCode + L" /quiet /norestart" + strLog;
-    const std::wstring strOwn = L"C:\\Program Files (x86)\\Vimo\\uninst.exe";
+    const std::wstring strOwnFolder = L"C:\\Program Files (x86)\\Vimo", strOwn = L"\"" + kOwnUninstaller + L"\" /S";
     const wchar_t* pszSetup = L"C:\\Setup Files\\Vimo Setup.exe";
     struct Case
     {
@@ -69,13 +68,12 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         const wchar_t* pszArgument; // the package, or with no folder the uninstall command
         const wchar_t* pszFolder;   // null: a removal
         Runs vecRun;
-        bool bLogFolder;
         std::string log = {};
         int nBusy = 0;        // answers of 1618 before the run is let in
         DWORD dwExitCode = 0; // then the run's
+        const wchar_t* pszOwnFolderSddl = kAdministratorsAlone;
     };
-    const std::wstring strOwnFolder = L"C:\\Program Files (x86)\\Vimo";
-    const StartedRun quiet = {kMsiexec, strQuiet, kSystem};
+    const StartedRun quiet = {kMsiexec, L"MsiExec.exe /X" + strCode + L" /quiet /norestart" + strLog, kSystem};
     // The run of the system's msiexec that installs the package into the folder.
     const auto install = [&](const std::wstring& strPackage, const std::wstring& strFolder) {
         return Runs{
@@ -83,42 +81,42 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
              L"MsiExec.exe /i \"" + strPackage + L"\" INSTALLDIR=\"" + strFolder + L"\" /qn /norestart" + strLog,
              kSystem}};
     };
-    const auto own = [&](const std::wstring& strCommand) { return Runs{{strOwn, strCommand, strOwnFolder}}; };
+    const Runs toApps = install(L"C:\\Temp\\new.msi", L"C:\\Apps\\");
+    const StartedRun setup = {pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent", L"C:\\Setup Files"};
+    const auto own = [&](const std::wstring& strCommand) { return Runs{{kOwnUninstaller, strCommand, strOwnFolder}}; };
     const std::string strBusy = "Another installation is in progress (1618): trying again in 5 s\r\n";
-    const Case cases[] = {
-        {"no command", nullptr, nullptr, {quiet}, true},
+    const std::string strOwnNotRun = "Uninstall command not run: " + Utf8(strOwn) + "\r\n";
+    std::vector<Case> cases = {
+        {"no command", nullptr, nullptr, {quiet}},
         // No installer run restarts the machine: one that needs a restart
         // says so by its exit code, which the session remembers.
-        {"unknown product", nullptr, nullptr, {quiet}, true, {}, 0, ERROR_UNKNOWN_PRODUCT},
-        {"restart needed", nullptr, nullptr, {quiet}, true, {}, 0, ERROR_SUCCESS_REBOOT_REQUIRED},
-        {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}, true},
-        {"held twice by another installation", nullptr, nullptr, {quiet, quiet, quiet}, true, strBusy + strBusy, 2},
-        {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {quiet}, true},
-        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {quiet}, true},
-        {"quoted, by full path", L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}", nullptr, {quiet}, true},
-        {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {quiet}, true},
-        {"own uninstaller, quoted", L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S", nullptr,
-         own(L"\"C:\\Program Files (x86)\\Vimo\\uninst.exe\" /S"), false},
+        {"unknown product", nullptr, nullptr, {quiet}, {}, 0, ERROR_UNKNOWN_PRODUCT},
+        {"restart needed", nullptr, nullptr, {quiet}, {}, 0, ERROR_SUCCESS_REBOOT_REQUIRED},
+        {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}},
+        {"held twice by another installation", nullptr, nullptr, {quiet, quiet, quiet}, strBusy + strBusy, 2},
+        {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {quiet}},
+        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {quiet}},
+        {"quoted, by full path", L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}", nullptr, {quiet}},
+        {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {quiet}},
+        {"own uninstaller, quoted", strOwn.c_str(), nullptr, own(strOwn)},
         {"own uninstaller, blanks unquoted", L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S", nullptr,
-         own(L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S"), false},
-        {"no folder", L"uninst.exe /S", nullptr, {}, false, "Uninstall command not run: uninst.exe /S\r\n"},
-        {"empty command", L"", nullptr, {}, false},
-        {".exe, blanks",
-         pszSetup,
-         L"D:\\",
-         {{pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent", L"C:\\Setup Files"}},
-         false},
-        {"no package", L"", L"", {}, false},
-        {".Msi, no folder", L"C:\\Temp\\new.Msi", L"", install(L"C:\\Temp\\new.Msi", strOwnFolder + L"\\"), true},
-        {"restart started",
-         L"C:\\Temp\\new.msi",
-         L"C:\\Apps\\",
-         install(L"C:\\Temp\\new.msi", L"C:\\Apps\\"),
-         true,
-         {},
-         0,
-         ERROR_SUCCESS_REBOOT_INITIATED},
+         own(L"C:\\Program Files (x86)\\Vimo\\uninst.exe /S")},
+        {"no folder", L"uninst.exe /S", nullptr, {}, "Uninstall command not run: uninst.exe /S\r\n"},
+        {"empty command", L"", nullptr, {}},
+        {".exe, blanks", pszSetup, L"D:\\", {setup}},
+        {"no package", L"", L"", {}},
+        {".Msi, no folder", L"C:\\Temp\\new.Msi", L"", install(L"C:\\Temp\\new.Msi", strOwnFolder + L"\\")},
+        {"restart started", L"C:\\Temp\\new.msi", L"C:\\Apps\\", toApps, {}, 0, ERROR_SUCCESS_REBOOT_INITIATED},
     };
+
+    // A stored uninstall program that is not the Windows Installer runs with
+    // the updater's rights: not where users may add files beside it, delete
+    // what its folder holds, or own it, nor where an entry cannot be read.
+    for (const wchar_t* pszSddl :
+         {L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ab;;;BU)",
+          L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200e9;;;AU)", L"O:BUD:PAI(A;;FA;;;SY)(A;;FA;;;BA)",
+          L"O:BAD:PAI(A;;FA;;;SY)(OA;;FA;bf967aba-0de6-11d0-a285-00aa003049e2;;BU)"})
+        cases.push_back({"own uninstaller, changeable", strOwn.c_str(), nullptr, {}, strOwnNotRun, 0, 0, pszSddl});
 
     FixedClock clock(MakeSystemTime(2021, 1, 2, 3, 4, 5));
     WriteBytes(kOwnUninstaller, "uninstaller");
@@ -127,12 +125,13 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     CWorkFolder work;
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(c.pszLabel);
+        SCOPED_TRACE(c.pszLabel + (" " + Utf8(c.pszOwnFolderSddl)));
         std::error_code ec;
         std::filesystem::remove_all(kLogFolder, ec);
         g_vecRun.clear();
         g_nBusy = c.nBusy;
         g_dwExitCode = c.dwExitCode;
+        g_strFolderSddl = c.pszOwnFolderSddl;
         const LogCapture log;
         CInstallerSession session(work);
         if (!c.pszFolder)
@@ -144,10 +143,10 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         EXPECT_EQ(session.RestartNeeded(),
                   c.dwExitCode == ERROR_SUCCESS_REBOOT_REQUIRED || c.dwExitCode == ERROR_SUCCESS_REBOOT_INITIATED);
         EXPECT_EQ(g_vecRun, c.vecRun);
-        EXPECT_EQ(IsFolder(kLogFolder), c.bLogFolder);
+        // The installer's log folder is made for the Windows Installer's runs alone.
+        EXPECT_EQ(IsFolder(kLogFolder), !c.vecRun.empty() && c.vecRun[0].strApplication == kMsiexec);
         EXPECT_EQ(log.Bytes(), c.log);
     }
-    g_dwExitCode = 0;
 }
 
 // A VimoLog that the user made before the update, as any user may below
@@ -170,42 +169,5 @@ TEST(InstallerRunsTest, AVimoLogTheUserMadeIsMovedAsideNotUsed)
     const std::vector<std::wstring> vecAside = FilesIn(strTemp + L"VimoLog-{*");
     ASSERT_EQ(vecAside.size(), 1u);
     EXPECT_EQ(ReadBytes(strTemp + vecAside[0] + L"\\mine.txt"), "the user's");
-}
-
-// A stored uninstall program that is not the Windows Installer runs with the
-// updater's rights: only where nobody but the administrators can change it,
-// put anything beside it, or replace a folder above it.
-TEST(InstallerRunsTest, AStoredUninstallProgramRunsOnlyWhereTheAdministratorsAloneCanChangeIt)
-{
-    WriteBytes(kOwnUninstaller, "uninstaller");
-    const SeamOverride<PfnGetSecurityInfo> security(g_pfnGetSecurityInfo, &PresentSecurity);
-    SeamOverride<PfnRunCommandLine> runner(g_pfnRunCommandLine, &RecordRun);
-    const std::wstring strCommand = L"\"" + kOwnUninstaller + L"\" /S";
-    const struct
-    {
-        const char* pszLabel;
-        const wchar_t* pszFolderSddl;
-        bool bRuns;
-    } cases[] = {
-        {"the administrators' alone", kAdministratorsAlone, true},
-        {"users may add files beside it", L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ab;;;BU)", false},
-        {"users may delete what it holds", L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200e9;;;AU)", false},
-        {"a user owns it", L"O:BUD:PAI(A;;FA;;;SY)(A;;FA;;;BA)", false},
-        {"an entry the check cannot read", L"O:BAD:PAI(A;;FA;;;SY)(OA;;FA;bf967aba-0de6-11d0-a285-00aa003049e2;;BU)",
-         false},
-    };
-    CWorkFolder work;
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.pszLabel);
-        g_strFolderSddl = c.pszFolderSddl;
-        g_vecRun.clear();
-        const LogCapture log;
-        CInstallerSession session(work);
-        UninstallProduct(session, strCommand.c_str(), L"{8FB82970-3479-4000-ABC5-3425AC3B2087}");
-        EXPECT_EQ(g_vecRun.size(), c.bRuns ? 1u : 0u);
-        EXPECT_EQ(log.Bytes(), c.bRuns ? "" : "Uninstall command not run: " + Utf8(strCommand) + "\r\n");
-    }
-    g_strFolderSddl = kAdministratorsAlone;
 }
 }

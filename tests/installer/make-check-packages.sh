@@ -5,14 +5,13 @@
 # all, and packages and programs signed with a throwaway hierarchy of
 # certificates (sign.sh).
 # The updater itself, signed by the publisher, for the end-to-end tests.
-# Usage: make-check-packages.sh OUT_DIR E2E_PACKAGES_DIR FAKE_APP_EXE SIGNER_EXE UPDATER_EXE
+# Usage: make-check-packages.sh OUT_DIR E2E_PACKAGES_DIR FAKE_APP_EXE UPDATER_EXE
 set -eu
 
 out=$1
 packages=$2
 app=$3
-signer=$4
-updater=$5
+updater=$4
 sign=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)/sign.sh
 command -v osslsigncode >/dev/null || { echo "make-check-packages: osslsigncode is missing (apt-get install osslsigncode)" >&2; exit 1; }
 
@@ -20,7 +19,6 @@ rm -rf "$out"
 mkdir -p "$out/certs"
 cp "$packages/new.msi" "$packages/external.msi" "$packages/installed-stripped.msi" "$out/"
 cp "$app" "$out/app.exe"
-cp "$signer" "$out/signer.exe"
 
 # Files the package neither holds in a cabinet nor as a stream of its own.
 cp "$out/new.msi" "$out/uncompressed.msi"
@@ -63,8 +61,6 @@ for cert in publisher renewed other near forged impostor twin; do
     sh "$sign" sign "$out/certs/$cert" "$out/new.msi" "$out/$cert.msi"
     sh "$sign" sign "$out/certs/$cert" "$out/app.exe" "$out/$cert.exe"
 done
-sh "$sign" sign "$out/certs/publisher" "$signer" "$out/signer-publisher.exe"
-sh "$sign" sign "$out/certs/other" "$signer" "$out/signer-other.exe"
 sh "$sign" sign "$out/certs/publisher" "$updater" "$out/updater-publisher.exe"
 # Releases of the publisher that are not the next one: an older release of
 # the product, and another product.

@@ -6,11 +6,16 @@
 // separated by '|'), then an empty line. With "/crash" it crashes instead.
 // With "/block" it records nothing and, while C:\lumet-block exists, runs
 // on, after adding its path to C:\lumet-blocked: a program in use, or an
-// install held in a custom action until a test lets it go. Where
+// install held in a custom action until a test lets it go. With "/signer" it
+// reports who signed the image it runs from, with "/verify PATH" who signed
+// that file, as "<code> <subject in hex>" in "<own path>.signer". Where
 // C:\windows\lumet-real-msiexec.exe is (Wine's own installer, under another
 // name), it stands in for the system's msiexec and hands each run on to it,
 // but answers an install with 1618 (another installation in progress) while
 // C:\lumet-busy holds a count above 0, counting down.
+#include "win/Signature.h"
+#include "win/Text.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -21,10 +26,8 @@ namespace
 {
 std::string Utf8(const std::wstring& text)
 {
-    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(cb > 0 ? static_cast<size_t>(cb - 1) : 0, '\0');
-    if (cb > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), cb, nullptr, nullptr);
+    std::string bytes;
+    WideToUtf8(text, bytes);
     return bytes;
 }
 
@@ -71,6 +74,32 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         Append(L"C:\\lumet-blocked", Utf8(std::wstring(szPath, n)) + "\n");
         while (::GetFileAttributesW(L"C:\\lumet-block") != INVALID_FILE_ATTRIBUTES)
             ::Sleep(100);
+        return 0;
+    }
+
+    const wchar_t* pszVerify = std::wcsstr(::GetCommandLineW(), L" /verify ");
+    if (pszVerify || std::wcsstr(::GetCommandLineW(), L" /signer"))
+    {
+        Signer signer;
+        DWORD dwResult = 0;
+        if (pszVerify)
+        {
+            const std::wstring strFile = pszVerify + 9;
+            const HANDLE h =
+                ::CreateFileW(strFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            bool bRevocationChecked = false;
+            dwResult = VerifyFileSignature(strFile, h, signer, bRevocationChecked);
+            if (h != INVALID_HANDLE_VALUE)
+                ::CloseHandle(h);
+        }
+        else
+            dwResult = ReadOwnSigner(signer);
+        std::string report = std::to_string(dwResult) + " ";
+        for (const BYTE b : signer.subject)
+            report += "0123456789abcdef"[b >> 4], report += "0123456789abcdef"[b & 15];
+        const std::wstring strReport = std::wstring(szPath, n) + L".signer";
+        ::DeleteFileW(strReport.c_str());
+        Append(strReport.c_str(), report);
         return 0;
     }
 

@@ -319,24 +319,15 @@ DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs)
 void TrustRoot(HKEY hRoot, const std::wstring& strDerPath)
 {
     const std::string der = ReadBytes(strDerPath);
-    ASSERT_FALSE(der.empty()) << Utf8(strDerPath);
-    BYTE thumbprint[20] = {};
-    DWORD cb = sizeof(thumbprint);
-    ASSERT_TRUE(::CryptHashCertificate(0, CALG_SHA1, 0, reinterpret_cast<const BYTE*>(der.data()),
-                                       static_cast<DWORD>(der.size()), thumbprint, &cb));
-    std::wstring strKey = hRoot == HKEY_LOCAL_MACHINE
-                              ? L"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\"
-                              : L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
-    for (const BYTE b : thumbprint)
-        strKey += L"0123456789ABCDEF"[b >> 4], strKey += L"0123456789ABCDEF"[b & 15];
-    // The encoded certificate's property (0x20), a reserved 1, its length, its bytes.
-    std::string blob(12, '\0');
-    const DWORD header[3] = {0x20, 1, static_cast<DWORD>(der.size())};
-    std::memcpy(blob.data(), header, sizeof(header));
-    blob += der;
-    ASSERT_EQ(
-        ::RegSetKeyValueW(hRoot, strKey.c_str(), L"Blob", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())),
-        ERROR_SUCCESS);
+    const HCERTSTORE hStore = ::CertOpenStore(
+        CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+        hRoot == HKEY_LOCAL_MACHINE ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    EXPECT_TRUE(hStore && ::CertAddEncodedCertificateToStore(
+                              hStore, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+        << Utf8(strDerPath);
+    if (hStore)
+        ::CertCloseStore(hStore, 0);
 }
 
 std::vector<std::wstring> PendingDeletions()

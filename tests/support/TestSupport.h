@@ -170,8 +170,7 @@ std::optional<std::string> WaitForFile(const std::wstring& strPath, DWORD dwTime
 DWORD RunAndWait(const std::wstring& strCommandLine, DWORD dwTimeoutMs = 120000);
 
 // Puts the certificate in the DER file among the trusted roots of the machine
-// (HKEY_LOCAL_MACHINE) or of the user (HKEY_CURRENT_USER), through the
-// registry as the system keeps them.
+// (HKEY_LOCAL_MACHINE) or of the user (HKEY_CURRENT_USER).
 void TrustRoot(HKEY hRoot, const std::wstring& strDerPath);
 
 // The paths waiting in the platform's list of deletions at the next restart,
