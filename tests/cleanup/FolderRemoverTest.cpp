@@ -11,8 +11,11 @@
 
 namespace
 {
-// The text form of what a call of SetSecurityInfo sets.
-std::wstring SddlOf(SECURITY_INFORMATION info, PSID pOwner, PACL pDacl)
+// What the removal set on what it handed over, as SDDL (Wine keeps no access
+// lists, so it is seen here); the first such call fails, as for a file that
+// cannot be made the administrators'.
+std::vector<std::wstring> g_vecGiven;
+DWORD WINAPI RecordGiven(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID pOwner, PSID, PACL pDacl, PACL)
 {
     SECURITY_DESCRIPTOR sd;
     ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
@@ -23,16 +26,7 @@ std::wstring SddlOf(SECURITY_INFORMATION info, PSID pOwner, PACL pDacl)
     CLocalMemory<LPWSTR> pszSddl;
     ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
         &sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pszSddl.Put(), nullptr);
-    return pszSddl.IsValid() ? pszSddl.Get() : L"";
-}
-
-// What the removal set on what it handed over (Wine keeps no access lists,
-// so it is seen here); the first such call fails, as for a file that cannot
-// be made the administrators'.
-std::vector<std::wstring> g_vecGiven;
-DWORD WINAPI RecordGiven(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID pOwner, PSID, PACL pDacl, PACL)
-{
-    g_vecGiven.push_back(SddlOf(info, pOwner, pDacl));
+    g_vecGiven.push_back(pszSddl.IsValid() ? pszSddl.Get() : L"");
     return g_vecGiven.size() == 1 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
@@ -43,8 +37,7 @@ DWORD WINAPI RecordGiven(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION info, PSID
 // images' folder into a link: the restart deletes nothing where it leads.
 TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRunsOwnFolder)
 {
-    ScratchFolder folder(L"remover");
-    ScratchFolder victim(L"remover-victim");
+    ScratchFolder folder(L"remover"), victim(L"remover-victim");
     const wchar_t* const gone[] = {L"VimoLog_LumetUpdate_0.log", L"a.txt", L".settings", L"sub\\deeper\\b.txt",
                                    L"Log\\other.txt"};
     const std::wstring strKept = folder / L"Log\\VimoLog_LumetUpdate_1.log";
@@ -74,8 +67,7 @@ TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRun
         EXPECT_FALSE(Exists(folder / pszFile)) << Utf8(pszFile);
     EXPECT_FALSE(Exists(folder / L"sub"));
     EXPECT_TRUE(Exists(strKept));
-    ASSERT_EQ(g_vecGiven.size(), 2u);
-    EXPECT_EQ(g_vecGiven[1], L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    EXPECT_EQ(g_vecGiven, std::vector<std::wstring>(2, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
     // Which image was refused depends on the listing's order.
     EXPECT_NE(Exists(folder / L"image\\x.dat"), Exists(folder / L"image\\y.dat"));
     const std::wstring strRefused = Exists(folder / L"image\\x.dat") ? L"image\\x.dat" : L"image\\y.dat";
@@ -96,62 +88,36 @@ TEST(FolderRemoverTest, OnlyFilesGivenToTheAdministratorsAreHandedOverFromTheRun
 }
 
 // No drive D: exists in the test prefix: a guard that let D:\ through would
-// touch nothing, but the result tells.
-TEST(FolderRemoverTest, ProgramFilesAndDriveRootsAreRefusedUntouched)
+// touch nothing, but the result tells. A link planted where an ordinary user
+// could plant it is never entered (a folder swapped for a link after its
+// listing: FileHandlesTest). Every entry is opened with no more than deleting
+// needs; only a read-only file, where the disposition that ignores the
+// attribute is missing (Wine), is opened once more with the right to clear it.
+TEST(FolderRemoverTest, RootsAndLinksAreRefusedEntriesOpenedForNoMoreThanDeletingAndTheDepthBounded)
 {
     const wchar_t* const kept[] = {L"C:\\Program Files\\keep.txt", L"C:\\Program Files (x86)\\keep.txt"};
     for (const wchar_t* pszFile : kept)
         WriteBytes(pszFile, "planted");
-    const std::wstring strMissing = L"C:\\lumet-tests\\missing";
-    const std::pair<std::wstring, bool> cases[] = {{L"C:\\Program Files\\", false},
-                                                   {L"D:\\PROGRAM FILES (X86)\\", false},
-                                                   {L"c:\\program files (x86)", false},
-                                                   {L"D:\\", false},
-                                                   {strMissing, true}};
-    CWorkFolder work;
-    for (const auto& [strFolder, bAccepted] : cases)
-        EXPECT_EQ(CFolderRemover(work).DeleteFolderContents(strFolder), bAccepted) << Utf8(strFolder);
-    for (const wchar_t* pszFile : kept)
-        EXPECT_TRUE(Exists(pszFile)) << Utf8(pszFile);
-    EXPECT_FALSE(Exists(strMissing));
-}
-
-// A tree deeper than the walk may go: what lies below the limit stays and is
-// named, everything above it goes as far as it can.
-TEST(FolderRemoverTest, WhatLiesBelowTheDepthLimitStaysNamed)
-{
-    ScratchFolder folder(L"remover-deep");
-    ASSERT_EQ(MakeDeepTree(folder / L"a", 4), 4u); // a\a\a\a\a\bottom.txt
-    WriteBytes(folder / L"a\\a\\top.txt", "planted");
-    const LogCapture log;
-    CWorkFolder work;
-
-    EXPECT_TRUE(CFolderRemover(work, 3).DeleteFolderContents(folder.Path()));
-
-    EXPECT_FALSE(Exists(folder / L"a\\a\\top.txt"));
-    EXPECT_TRUE(Exists(folder / L"a\\a\\a\\a\\a\\bottom.txt"));
-    EXPECT_EQ(log.Bytes(), "Left in place: " + Utf8(folder / L"a\\a\\a\\a") + "\r\n");
-}
-
-// A link planted where an ordinary user could plant it is never entered (a
-// folder swapped for a link after its listing: FileHandlesTest). Every entry
-// is opened with no more than deleting needs; only a read-only file, where
-// the disposition that ignores the attribute is missing (Wine), is opened
-// once more with the right to clear it.
-TEST(FolderRemoverTest, LinksAreNeverEnteredAndEntriesAreOpenedForNoMoreThanDeleting)
-{
-    ScratchFolder victim(L"victim");
-    ScratchFolder tree(L"remover-links");
+    ScratchFolder victim(L"victim"), tree(L"remover-links");
     WriteBytes(victim / L"inner\\precious.dat", "planted");
     WriteBytes(tree / L"sub\\a.txt", "planted");
     WriteBytes(tree / L"sub\\read-only.dat", "planted");
     ASSERT_TRUE(::SetFileAttributesW((tree / L"sub\\read-only.dat").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(MakeFolderLink(tree / L"planted", victim.Path()));
-    const CCreateRecorder opened;
-
+    const std::wstring strMissing = L"C:\\lumet-tests\\missing";
+    const std::pair<std::wstring, bool> cases[] = {
+        {L"C:\\Program Files\\", false},     {L"D:\\PROGRAM FILES (X86)\\", false},
+        {L"c:\\program files (x86)", false}, {L"D:\\", false},
+        {tree / L"planted", false},          {strMissing, true}};
     CWorkFolder work;
     CFolderRemover remover(work);
-    EXPECT_FALSE(remover.DeleteFolderContents(tree / L"planted"));
+    for (const auto& [strFolder, bAccepted] : cases)
+        EXPECT_EQ(remover.DeleteFolderContents(strFolder), bAccepted) << Utf8(strFolder);
+    for (const wchar_t* pszFile : kept)
+        EXPECT_TRUE(Exists(pszFile)) << Utf8(pszFile);
+    EXPECT_FALSE(Exists(strMissing));
+
+    const CCreateRecorder opened;
     remover.DeleteFolderContents(tree.Path());
 
     EXPECT_FALSE(Exists(tree / L"sub\\a.txt") || Exists(tree / L"sub\\read-only.dat"));
@@ -166,5 +132,15 @@ TEST(FolderRemoverTest, LinksAreNeverEnteredAndEntriesAreOpenedForNoMoreThanDele
     }
     EXPECT_LE(nWithAttributes, 1u);
     EXPECT_GE(nDeletions, 3u); // sub and its two files
+
+    // A tree deeper than the walk may go: what lies below the limit stays and
+    // is named, everything above it goes as far as it can.
+    ASSERT_EQ(MakeDeepTree(tree / L"deep\\a", 4), 4u); // a\a\a\a\a\bottom.txt
+    WriteBytes(tree / L"deep\\a\\a\\top.txt", "planted");
+    const LogCapture log;
+    EXPECT_TRUE(CFolderRemover(work, 3).DeleteFolderContents(tree / L"deep"));
+    EXPECT_FALSE(Exists(tree / L"deep\\a\\a\\top.txt"));
+    EXPECT_TRUE(Exists(tree / L"deep\\a\\a\\a\\a\\a\\bottom.txt"));
+    EXPECT_EQ(log.Bytes(), "Left in place: " + Utf8(tree / L"deep\\a\\a\\a\\a") + "\r\n");
 }
 }

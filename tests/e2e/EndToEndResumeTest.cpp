@@ -13,29 +13,23 @@ TEST(EndToEndResume, TheServiceStandsFromTheFirstRemovalToTheEndOfTheUpdate)
     PrepareInstalledMachine();
     Copy(Package(L"slow.msi"), L"C:\\Temp\\slow.msi");
     WriteBytes(L"C:\\lumet-block", "");
-    std::vector<std::wstring> vecDuring;
-    std::wstring strService;
-    DWORD dwSecond = 0;
-    std::string second;
-    std::thread watcher([&] {
+    std::thread watcher([] {
         // The install is held in its custom action until the block goes.
         EXPECT_TRUE(WaitForFile(L"C:\\lumet-blocked", 120000).has_value());
-        vecDuring = SubKeys(kRunsKey);
-        if (vecDuring.size() == 1)
-            strService = ServiceOf(vecDuring[0]);
+        const std::vector<std::wstring> runs = SubKeys(kRunsKey);
+        EXPECT_EQ(runs.size(), 1u);
+        for (const std::wstring& strGuid : runs)
+            ExpectTheServiceStands(strGuid);
         ::Sleep(1000); // the second update's log is named after another second
-        dwSecond = RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" C:\\Temp\\new.msi", 120000);
-        second = ReadBytes(LogFolder() + L"\\" + NewestLogName());
+        EXPECT_EQ(RunAndWait(L"\"" + FromUnix(LUMET_UPDATE_EXE) + L"\" C:\\Temp\\new.msi", 120000),
+                  DWORD{ERROR_INSTALL_ALREADY_RUNNING});
+        EXPECT_EQ(ReadBytes(LogFolder() + L"\\" + NewestLogName()),
+                  "Update refused: another update is in progress: C:\\Temp\\new.msi\r\n");
         ::DeleteFileW(L"C:\\lumet-block");
     });
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\slow.msi"), 0u);
     watcher.join();
-    ASSERT_EQ(vecDuring.size(), 1u);
-    EXPECT_EQ(strService, ServiceExpected(vecDuring[0]));
-    EXPECT_EQ(dwSecond, DWORD{ERROR_INSTALL_ALREADY_RUNNING});
-    EXPECT_EQ(second, "Update refused: another update is in progress: C:\\Temp\\new.msi\r\n");
-    EXPECT_EQ(ServiceOf(vecDuring[0]), L"<none>");
-    EXPECT_TRUE(SubKeys(kRunsKey).empty());
+    ExpectNothingToResume();
     EXPECT_TRUE(Installed(kNew));
 }
 
@@ -53,7 +47,7 @@ TEST(EndToEndResume, AnInstallHeldPastItsRetriesIsCarriedOutByTheNextRunFirst)
     const std::vector<std::wstring> vecPending = SubKeys(kRunsKey);
     ASSERT_EQ(vecPending.size(), 1u);
     const std::wstring strGuid = vecPending[0];
-    EXPECT_EQ(ServiceOf(strGuid), ServiceExpected(strGuid));
+    ExpectTheServiceStands(strGuid);
     const std::string first = RunLog();
     EXPECT_TRUE(first.ends_with("Application not started: the install failed\r\n"
                                 "Update to be tried again at the next start (1618)\r\n"))
@@ -63,8 +57,7 @@ TEST(EndToEndResume, AnInstallHeldPastItsRetriesIsCarriedOutByTheNextRunFirst)
     WriteBytes(L"C:\\lumet-busy", "0");
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), 0u);
     EXPECT_TRUE(Installed(kNew));
-    EXPECT_TRUE(SubKeys(kRunsKey).empty());
-    EXPECT_EQ(ServiceOf(strGuid), L"<none>");
+    ExpectNothingToResume();
     const std::string again = RunLog();
     const std::string resumed = "Unfinished update found: " + Utf8(strGuid) +
                                 "\r\nUpdate resumed: " + Utf8(CacheFolder()) + "\\Runs\\" + Utf8(strGuid) +
@@ -74,26 +67,28 @@ TEST(EndToEndResume, AnInstallHeldPastItsRetriesIsCarriedOutByTheNextRunFirst)
     EXPECT_NE(again.find(kUnsigned, resumed.size()), std::string::npos) << again;
 }
 
-// A record left while another release was installed since: refused, ended.
+// An install and its restore that both fail leave a record; one left while
+// another release was installed since is refused, and ended.
 TEST(EndToEndResume, AStaleRecordIsRefusedAndChangesNothing)
 {
     PrepareInstalledMachine();
     // Neither the new release nor the installed one installs there.
     SetInstalledValue(L"InstallLocation", L"D:\\Apps\\Vimo\\");
     EXPECT_EQ(RunUpdater(L"C:\\Temp\\new.msi"), DWORD{ERROR_INSTALL_FAILURE});
+    EXPECT_EQ(RunLog(), LogOfChecks() + "Install failed (1603); restore failed (1603)\r\nApplication not started: the "
+                                        "install failed\r\nUpdate to be tried again at the next start (1603)\r\n");
     const std::vector<std::wstring> vecPending = SubKeys(kRunsKey);
     ASSERT_EQ(vecPending.size(), 1u);
     const std::wstring strGuid = vecPending[0];
 
     Msiexec(L"/i \"" + Package(L"old.msi") + L"\" /qn");
-    const size_t nLogs = FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size();
+    const size_t nLogs = FilesIn(InstallerLogs() + L"\\VimoLumet*.log").size();
     EXPECT_EQ(RunUpdater(L"/resume " + strGuid), DWORD{ERROR_PRODUCT_VERSION});
     EXPECT_EQ(RunLog(), "Update resumed: " + Utf8(CacheFolder()) + "\\Runs\\" + Utf8(strGuid) +
                             "\r\nResume refused: another release is installed now: " + Utf8(strGuid) + "\r\n");
-    EXPECT_EQ(FilesIn(TempFolder() + L"VimoLog\\VimoLumet*.log").size(), nLogs); // no installer ran
+    EXPECT_EQ(FilesIn(InstallerLogs() + L"\\VimoLumet*.log").size(), nLogs); // no installer ran
     EXPECT_TRUE(Installed(L"{C0DE0004-5A7E-4C1D-9B2A-000000000004}"));
     EXPECT_FALSE(Installed(kNew));
-    EXPECT_TRUE(SubKeys(kRunsKey).empty());
-    EXPECT_EQ(ServiceOf(strGuid), L"<none>");
+    ExpectNothingToResume();
 }
 }

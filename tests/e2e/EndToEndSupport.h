@@ -47,7 +47,6 @@ inline std::wstring RegText(HKEY hRoot, const std::wstring& strKey, const wchar_
 inline bool KeyExists(HKEY hRoot, const std::wstring& strKey) { return CMyRegKey().Open(hRoot, strKey.c_str()) == 0; }
 inline bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL_MACHINE, kUninstall + strCode); }
 
-// The names of the keys below HKEY_LOCAL_MACHINE\strKey, if any.
 inline std::vector<std::wstring> SubKeys(const std::wstring& strKey)
 {
     std::vector<std::wstring> names;
@@ -61,12 +60,11 @@ inline std::vector<std::wstring> SubKeys(const std::wstring& strKey)
     return names;
 }
 
-// Sets a string value of the installed release's uninstall entry.
 inline void SetInstalledValue(const wchar_t* pszName, const std::wstring& value)
 {
-    CMyRegKey key;
-    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), 0, KEY_SET_VALUE), 0u);
-    ASSERT_EQ(key.SetStringValue(pszName, value), 0u);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kUninstall + kInstalled).c_str(), pszName, REG_SZ, value.c_str(),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              0);
 }
 
 inline void Msiexec(const std::wstring& strArguments)
@@ -137,14 +135,9 @@ inline std::string LogOfLaunch(const std::string& strExe, bool bInstalledBefore 
     return LogOfChecks(bInstalledBefore) + "Run Lumet\r\n" + strExe;
 }
 
-inline std::wstring TempFolder()
-{
-    wchar_t szTemp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, szTemp);
-    return szTemp;
-}
+// Where the installer's logs go, in the user's temporary folder.
+inline std::wstring InstallerLogs() { return _wgetenv(L"TEMP") + std::wstring(L"\\VimoLog"); }
 
-// Whether path lies in a run's own folder, in the package cache.
 inline bool InRunFolder(const std::string& path)
 {
     return _strnicmp(path.c_str(), "C:\\ProgramData\\LumetUpdate\\Runs\\{", 33) == 0;
@@ -186,7 +179,6 @@ inline void PrepareInstalledMachine()
     Msiexec(L"/i \"" + Package(L"earlier-7.msi") + L"\" /qn");
     Msiexec(L"/i \"" + Package(L"installed.msi") + L"\" INSTALLDIR=\"C:\\Apps\\Vimo\\\" /qn");
     ASSERT_TRUE(Installed(listed[1].second) && Installed(listed[7].second) && Installed(kInstalled));
-    ASSERT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstall + kInstalled, L"InstallLocation"), L"C:\\Apps\\Vimo\\");
 
     WriteBytes(DataFolder() + L"\\.state", "state");
     WriteBytes(DataFolder() + L"\\cache\\deep\\blob.bin", "blob");
@@ -195,21 +187,50 @@ inline void PrepareInstalledMachine()
     Copy(Package(L"new.msi"), L"C:\\Temp\\new.msi");
 }
 
-// The resume service of the run strGuid, as the registry holds it for the
-// next start: its program, how it starts, its type and account; or "<none>".
-inline std::wstring ServiceOf(const std::wstring& strGuid)
+// The resume service of the run strGuid stands, as the registry holds it for
+// the next start: the run's copy of the updater, started at boot in a process
+// of its own, as LocalSystem.
+inline void ExpectTheServiceStands(const std::wstring& strGuid)
 {
     const std::wstring strKey = kServices + L"\\LumetUpdate-" + strGuid;
     DWORD dwStart = 0, dwType = 0, cb = sizeof(DWORD);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Start", RRF_RT_REG_DWORD, nullptr, &dwStart, &cb) ||
-        ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Type", RRF_RT_REG_DWORD, nullptr, &dwType, &cb))
-        return L"<none>";
-    return RegText(HKEY_LOCAL_MACHINE, strKey, L"ImagePath") + L" start " + std::to_wstring(dwStart) + L" type " +
-           std::to_wstring(dwType) + L" as " + RegText(HKEY_LOCAL_MACHINE, strKey, L"ObjectName");
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Start", RRF_RT_REG_DWORD, nullptr, &dwStart, &cb);
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"Type", RRF_RT_REG_DWORD, nullptr, &dwType, &cb);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, strKey, L"ImagePath") + L" start " + std::to_wstring(dwStart) + L" type " +
+                  std::to_wstring(dwType) + L" as " + RegText(HKEY_LOCAL_MACHINE, strKey, L"ObjectName"),
+              L"\"" + CacheFolder() + L"\\Runs\\" + strGuid + L"\\LumetUpdate.exe\" /resume " + strGuid +
+                  L" start 2 type 16 as LocalSystem");
 }
 
-inline std::wstring ServiceExpected(const std::wstring& strGuid)
+inline std::vector<std::wstring> ResumeServices()
 {
-    return L"\"" + CacheFolder() + L"\\Runs\\" + strGuid + L"\\LumetUpdate.exe\" /resume " + strGuid +
-           L" start 2 type 16 as LocalSystem";
+    std::vector<std::wstring> names = SubKeys(kServices);
+    std::erase_if(names, [](const std::wstring& strName) { return _wcsnicmp(strName.c_str(), L"LumetUpdate-", 12); });
+    return names;
+}
+
+// Nothing is left for a later start: no run's record, no resume service.
+inline void ExpectNothingToResume()
+{
+    EXPECT_EQ(SubKeys(kRunsKey), std::vector<std::wstring>{});
+    EXPECT_EQ(ResumeServices(), std::vector<std::wstring>{});
+}
+
+// What an ended run leaves: nothing to resume, one run folder holding only a
+// whole copy of strCode's package at strFolder\pszPackage, kept. The folder.
+inline std::string ExpectTheRunEnded(const std::wstring& strCode, const std::wstring& strFolder,
+                                     const wchar_t* pszPackage)
+{
+    ExpectNothingToResume();
+    EXPECT_EQ(SubKeys(kKeptKey), std::vector<std::wstring>{strCode});
+    const std::vector<std::wstring> runs = FilesIn(CacheFolder() + L"\\Runs\\*");
+    EXPECT_EQ(runs.size(), 1u);
+    if (runs.size() != 1)
+        return "<none>";
+    const std::wstring strRun = CacheFolder() + L"\\Runs\\" + runs[0];
+    EXPECT_EQ(FilesIn(strRun + L"\\*"), std::vector<std::wstring>{strFolder});
+    EXPECT_EQ(FilesIn(strRun + L"\\" + strFolder + L"\\*"), std::vector<std::wstring>{pszPackage});
+    EXPECT_EQ(KeptPackage(strCode), strRun + L"\\" + strFolder + L"\\" + pszPackage);
+    EXPECT_TRUE(ReadBytes(KeptPackage(strCode)) == ReadBytes(Package(pszPackage)));
+    return Utf8(strRun);
 }

@@ -9,39 +9,6 @@ namespace
 const char kNobodysDesktop[] = "Application not started: resumed at the start of the machine, on nobody's desktop\r\n";
 using CService = std::unique_ptr<SC_HANDLE__, decltype(&::CloseServiceHandle)>;
 
-// The names of the resume services the registry holds.
-std::vector<std::wstring> ResumeServices()
-{
-    std::vector<std::wstring> names = SubKeys(kServices);
-    std::erase_if(names, [](const std::wstring& strName) { return _wcsnicmp(strName.c_str(), L"LumetUpdate-", 12); });
-    return names;
-}
-
-// Nothing is left for a later start: no run's record, no resume service.
-void ExpectNothingToResume()
-{
-    EXPECT_EQ(SubKeys(kRunsKey), std::vector<std::wstring>{});
-    EXPECT_EQ(ResumeServices(), std::vector<std::wstring>{});
-}
-
-// What an ended run leaves: nothing to resume, one run folder holding only a
-// whole copy of strCode's package at strFolder\pszPackage, kept. The folder.
-std::string ExpectTheRunEnded(const std::wstring& strCode, const std::wstring& strFolder, const wchar_t* pszPackage)
-{
-    ExpectNothingToResume();
-    EXPECT_EQ(SubKeys(kKeptKey), std::vector<std::wstring>{strCode});
-    const std::vector<std::wstring> runs = FilesIn(CacheFolder() + L"\\Runs\\*");
-    EXPECT_EQ(runs.size(), 1u);
-    if (runs.size() != 1)
-        return "<none>";
-    const std::wstring strRun = CacheFolder() + L"\\Runs\\" + runs[0];
-    EXPECT_EQ(FilesIn(strRun + L"\\*"), std::vector<std::wstring>{strFolder});
-    EXPECT_EQ(FilesIn(strRun + L"\\" + strFolder + L"\\*"), std::vector<std::wstring>{pszPackage});
-    EXPECT_EQ(KeptPackage(strCode), strRun + L"\\" + strFolder + L"\\" + pszPackage);
-    EXPECT_TRUE(ReadBytes(KeptPackage(strCode)) == ReadBytes(Package(pszPackage)));
-    return Utf8(strRun);
-}
-
 // The resumed run's log; it started no application on nobody's desktop.
 std::string ResumedLog()
 {
@@ -99,7 +66,7 @@ TEST(PowerLoss, ResumeServiceStands)
 {
     const std::vector<std::wstring> runs = FilesIn(CacheFolder() + L"\\Runs\\*");
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(ServiceOf(runs[0]), ServiceExpected(runs[0]));
+    ExpectTheServiceStands(runs[0]);
     const CService manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT), &::CloseServiceHandle);
     const CService service(::OpenServiceW(manager.get(), (L"LumetUpdate-" + runs[0]).c_str(), SERVICE_CHANGE_CONFIG),
                            &::CloseServiceHandle);
@@ -109,7 +76,6 @@ TEST(PowerLoss, ResumeServiceStands)
         << ::GetLastError();
 }
 
-// The update was finished at the next start.
 TEST(PowerLoss, FinishedAfterTheRestart)
 {
     for (const auto& [name, code] : ListedProducts())

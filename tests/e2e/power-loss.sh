@@ -40,7 +40,6 @@ wait_for() {
 installer_logs() { ls "$drive"/users/*/Temp/VimoLog*/VimoLumet*.log 2>/dev/null | wc -l; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 sleep_ms() { [ "$1" -le 0 ] || sleep "$(($1 / 1000)).$(printf %03d $(($1 % 1000)))"; }
-# Every process of the prefix ends at once.
 lose_power() { "$WINESERVER" -k; "$WINESERVER" -w; }
 # Whether a resume service is registered, as the registry on disk says.
 service_left() { grep -qi '^\[System\\\\CurrentControlSet\\\\Services\\\\LumetUpdate-' "$WINEPREFIX/system.reg"; }
@@ -59,12 +58,15 @@ next_start() {
 # The update, in the background, of a package whose install waits while
 # C:\lumet-block exists.
 start_update() { "$WINE" 'C:\Tools\LumetUpdate.exe' 'C:\Temp\slow.msi' >/dev/null 2>&1 </dev/null & }
-# fresh_prefix COPY: the prefix made anew from a copy kept in $run (taken
-# before any update: a copy keeps no file ids, by which the cache is trusted).
-fresh_prefix() {
+# update_anew: the update started in the prefix made anew as Prepare left it,
+# from a copy taken the first time (before any update: a copy keeps no file
+# ids, by which the cache is trusted).
+update_anew() {
+    [ -d "$run/prepared" ] || { "$WINESERVER" -w; cp -a "$WINEPREFIX" "$run/prepared"; }
     end_prefix
     rm -rf "$WINEPREFIX"
-    cp -a "$run/$1" "$WINEPREFIX"
+    cp -a "$run/prepared" "$WINEPREFIX"
+    start_update
 }
 # check WHEN: once the machine has started again while a resume service is
 # left (five times at most), a whole application and nothing to resume.
@@ -122,11 +124,9 @@ sweep-update)
     # record, service); as the first, middle, last but one (the installed
     # release's removal) and last (the install) installer runs begin; and
     # quarters of the way from the last one to the updater's end.
-    "$WINESERVER" -w
-    cp -a "$WINEPREFIX" "$run/prepared"
-    begin=$(now_ms)
-    start_update
+    update_anew
     updater=$!
+    begin=$(now_ms)
     runs=0
     first=0
     last=$begin
@@ -146,8 +146,7 @@ sweep-update)
         "the first $first ms after its start, the last $last ms before its end"
     [ $code = 0 ] && [ $runs -ge 2 ] || fail "not a whole update"
     for at in before-1 before-2 run-1 run-$((runs / 2)) run-$((runs - 1)) run-$runs after-1 after-2 after-3 after-4; do
-        fresh_prefix prepared
-        start_update
+        update_anew
         case $at in
         before-*)
             sleep_ms $((first * ${at#before-} / 3))
@@ -171,12 +170,9 @@ sweep-resumed)
     # Lost during the removals, then again at instants of the resumed update
     # from when its process is seen: 0.1, 0.3, 0.6 and 1 s, quarters of the
     # rest, and 0.1 s before its end, as measured (and checked) first.
-    "$WINESERVER" -w
-    cp -a "$WINEPREFIX" "$run/prepared"
     resumed=""
     for at in whole 100 300 600 1000 later-1 later-2 later-3 end; do
-        fresh_prefix prepared
-        start_update
+        update_anew
         wait_for '[ "$(installer_logs)" -ge 3 ]'
         lose_power
         guid=$(basename "$drive"/ProgramData/LumetUpdate/Runs/*)
@@ -189,7 +185,6 @@ sweep-resumed)
         esac
         [ "$at" = whole ] || [ "$at" -gt 0 ] || { fail "no whole resumed update measured"; break; }
         "$WINE" cmd /c exit >/dev/null 2>&1 </dev/null &
-        # The instants are measured from the moment the process is seen.
         wait_for 'pgrep -f -- "$process" >/dev/null' || break
         begin=$(now_ms)
         if [ "$at" = whole ]; then

@@ -13,8 +13,6 @@
 
 namespace
 {
-// Each run: the program started by its path, its command line and the folder
-// it starts in.
 struct StartedRun
 {
     std::wstring strApplication, strCommandLine, strFolder;
@@ -76,10 +74,8 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
     const StartedRun quiet = {kMsiexec, L"MsiExec.exe /X" + strCode + L" /quiet /norestart" + strLog, kSystem};
     // The run of the system's msiexec that installs the package into the folder.
     const auto install = [&](const std::wstring& strPackage, const std::wstring& strFolder) {
-        return Runs{
-            {kMsiexec,
-             L"MsiExec.exe /i \"" + strPackage + L"\" INSTALLDIR=\"" + strFolder + L"\" /qn /norestart" + strLog,
-             kSystem}};
+        const std::wstring strCommand = L"MsiExec.exe /i \"" + strPackage + L"\" INSTALLDIR=\"" + strFolder + L"\"";
+        return Runs{{kMsiexec, strCommand + L" /qn /norestart" + strLog, kSystem}};
     };
     const Runs toApps = install(L"C:\\Temp\\new.msi", L"C:\\Apps\\");
     const StartedRun setup = {pszSetup, L"\"" + std::wstring(pszSetup) + L"\" /silent", L"C:\\Setup Files"};
@@ -95,7 +91,6 @@ TEST(InstallerRunsTest, EachOperationStartsItsOneProgramWithItsCommandLine)
         {"lower case, other code", L"msiexec.exe /x{OTHER-CODE}", nullptr, {quiet}},
         {"held twice by another installation", nullptr, nullptr, {quiet, quiet, quiet}, strBusy + strBusy, 2},
         {"maintenance form", L"MsiExec.exe /I{OTHER-CODE}", nullptr, {quiet}},
-        {"without .exe", L"msiexec /x{OTHER-CODE}", nullptr, {quiet}},
         {"quoted, by full path", L"\"C:\\Windows\\System32\\msiexec.exe\" /x{OTHER-CODE}", nullptr, {quiet}},
         {"elsewhere", L"D:\\Tools\\MSIEXEC /x{OTHER-CODE}", nullptr, {quiet}},
         {"own uninstaller, quoted", strOwn.c_str(), nullptr, own(strOwn)},

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -37,30 +38,19 @@ Signer SignerOf(const std::wstring& strPath)
 template <typename T>
 std::optional<T> WithinAMinute(std::function<T()> fn)
 {
-    struct Call
-    {
-        std::function<T()> fn;
-        T result{};
-        CHandle hDone{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    };
-    const auto p = std::make_shared<Call>();
-    p->fn = std::move(fn);
-    std::thread([p] {
-        p->result = p->fn();
-        ::SetEvent(p->hDone.Get());
+    const auto p = std::make_shared<std::pair<T, CHandle>>(T{}, ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread([p, fn] {
+        p->first = fn();
+        ::SetEvent(p->second.Get());
     }).detach();
-    if (::WaitForSingleObject(p->hDone.Get(), 60000) != WAIT_OBJECT_0)
+    if (::WaitForSingleObject(p->second.Get(), 60000) != WAIT_OBJECT_0)
         return std::nullopt;
-    return p->result;
+    return p->first;
 }
 
 TEST(PackageCheckTest, OnlyFullPathsOfAFileAreTaken)
 {
-    const struct
-    {
-        const wchar_t* pszPackage;
-        DWORD dwExpected;
-    } cases[] = {
+    const std::pair<const wchar_t*, DWORD> cases[] = {
         {L"", ERROR_INVALID_COMMAND_LINE},
         {L"C:\\Temp\\Vimo Lumet 4.0.msi", ERROR_SUCCESS},
         {L"\\\\server\\share\\Vimo\\Setup.exe", ERROR_SUCCESS},
@@ -76,8 +66,8 @@ TEST(PackageCheckTest, OnlyFullPathsOfAFileAreTaken)
         {L"C:\\Temp/..\\Vimo.msi", ERROR_BAD_PATHNAME},
         {L"C:\\Temp\\*.msi", ERROR_BAD_PATHNAME},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(CheckPackagePath(c.pszPackage), c.dwExpected) << Utf8(c.pszPackage);
+    for (const auto& [pszPackage, dwExpected] : cases)
+        EXPECT_EQ(CheckPackagePath(pszPackage), dwExpected) << Utf8(pszPackage);
 }
 
 // The copy is made with FILE_CREATE and shared with nobody while it is
@@ -88,45 +78,37 @@ TEST(PackageCheckTest, CopyTakesTheFileItselfUnderItsOwnNameAndRefusesAnythingEl
     const std::wstring strPackage = folder / L"Vimo Lumet 4.0.msi";
     const std::string bytes(300000, 'p');
     WriteBytes(strPackage, bytes);
-    Sha256 digest = {};
-    CSha256 sha;
-    ASSERT_TRUE(sha.Add(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()) && sha.Finish(digest));
-    const struct
-    {
-        const char* pszLabel;
-        std::wstring strArgument;
-        bool bHeldForWriting;
-        bool bNameTaken; // a file of that name is in the folder already
-        DWORD dwExpected;
-    } cases[] = {
+    const Sha256 digest = DigestOf(bytes);
+    // What is asked for; whether the package is open for writing elsewhere, and
+    // whether a file of its name is in the staging folder already.
+    const std::tuple<const char*, std::wstring, bool, bool, DWORD> cases[] = {
         {"the file", strPackage, false, false, ERROR_SUCCESS},
         {"another case, a trailing dot", folder / L"VIMO LUMET 4.0.MSI.", false, false, ERROR_SUCCESS},
         {"a device", folder / L"NUL", false, false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
         {"open for writing elsewhere", strPackage, true, false, ERROR_INSTALL_PACKAGE_OPEN_FAILED},
         {"the name taken in the folder", strPackage, false, true, ERROR_ALREADY_EXISTS},
     };
-    for (const auto& c : cases)
+    for (const auto& [pszLabel, strArgument, bHeldForWriting, bNameTaken, dwExpected] : cases)
     {
-        SCOPED_TRACE(c.pszLabel);
+        SCOPED_TRACE(pszLabel);
         ScratchFolder staging(L"staging");
         const std::wstring strCopy = staging / L"Vimo Lumet 4.0.msi";
-        if (c.bNameTaken)
+        if (bNameTaken)
             WriteBytes(strCopy, "planted");
         // Opened as the clean-up opens its own staging folder.
         CHandle hStaging(::CreateFileW(
             staging.Path().c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | DELETE | SYNCHRONIZE,
             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         const CCreateRecorder created;
-        CHandle hWriter(c.bHeldForWriting
+        CHandle hWriter(bHeldForWriting
                             ? ::CreateFileW(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, 0, nullptr)
                             : nullptr);
-        CopiedFile copy{L"untouched"};
-        EXPECT_EQ(CopyPackage(c.strArgument, hStaging.Get(), staging.Path(), copy), c.dwExpected);
-        if (c.dwExpected != ERROR_SUCCESS)
+        CopiedFile copy;
+        EXPECT_EQ(CopyPackage(strArgument, hStaging.Get(), staging.Path(), copy), dwExpected);
+        if (dwExpected != ERROR_SUCCESS)
         {
-            EXPECT_EQ(copy.strPath, L"untouched");
-            EXPECT_EQ(Exists(strCopy) ? ReadBytes(strCopy) : "<none>", c.bNameTaken ? "planted" : "<none>");
+            EXPECT_EQ(Exists(strCopy) ? ReadBytes(strCopy) : "<none>", bNameTaken ? "planted" : "<none>");
             continue;
         }
         EXPECT_EQ(copy.strPath, strCopy);
@@ -159,12 +141,11 @@ TEST(PackageCheckTest, InstallerPackagesMustBeWholeAndHoldAllTheirFiles)
             << Utf8(pszPackage);
 }
 
-// The publisher's authority is among the machine's trusted roots, as on a
-// machine the updater is deployed to, and so are two others that issued a
-// certificate of the publisher's exact name to someone else, one of them
-// under the publisher's authority's exact name: the issuer's name and key
-// tell them apart. An authority of the user's own making, trusted in
-// the user's own store, makes no chain the machine trusts.
+// The publisher's authority is among the machine's trusted roots, and so are
+// two others that issued a certificate of the publisher's exact name to
+// someone else, one of them under the publisher's authority's exact name: the
+// issuer's name and key tell them apart. An authority trusted in the user's
+// own store makes no chain the machine trusts.
 TEST(PackageCheckTest, PackagesMustBeSignedByTheUpdatersPublisherThroughAChainTheMachineTrusts)
 {
     // Before the first chain is built: the system reads its stores once.
@@ -223,26 +204,23 @@ TEST(InstalledReleaseTest, PackagesAreComparedWithItAndOnlyAWholePackageOfItRest
         EXPECT_TRUE(bCompared);
     }
 
-    const struct
-    {
-        const wchar_t* pszSource; // what lies at the install source now
-        bool bSignedUpdater, bFromSource;
-    } candidates[] = {
+    // What lies at the install source now; whether the updater is signed; whether that is taken.
+    const std::tuple<const wchar_t*, bool, bool> candidates[] = {
         {L"installed.msi", false, true},
         {L"foreign.msi", false, false},            // another product's
         {L"installed-stripped.msi", false, false}, // without its cabinet, as Windows caches it
         {L"installed-short.msi", true, false},     // cut short: its signature check would never return
     };
-    for (const auto& c : candidates)
+    for (const auto& [pszSource, bSignedUpdater, bFromSource] : candidates)
     {
-        ASSERT_TRUE(::CopyFileW(Fixture(c.pszSource).c_str(), strSource.c_str(), FALSE));
-        const Signer own = c.bSignedUpdater ? SignerOf(Fixture(L"publisher.exe")) : Signer();
+        ASSERT_TRUE(::CopyFileW(Fixture(pszSource).c_str(), strSource.c_str(), FALSE));
+        const Signer own = bSignedUpdater ? SignerOf(Fixture(L"publisher.exe")) : Signer();
         const auto from = WithinAMinute<std::wstring>([strCode, own] {
             CWorkFolder work;
             RestorePackage restore;
             return FindRestorePackage(strCode, own, work, restore) ? restore.strFrom : L"none: " + restore.strWhyNone;
         });
-        EXPECT_EQ(from, c.bFromSource ? strSource : strCached) << Utf8(c.pszSource);
+        EXPECT_EQ(from, bFromSource ? strSource : strCached) << Utf8(pszSource);
     }
 }
 
@@ -252,29 +230,20 @@ TEST(InstalledReleaseTest, PackagesAreComparedWithItAndOnlyAWholePackageOfItRest
 TEST(OwnSignerTest, IsReadFromTheRunningImageNotFromWhatHasItsNameNow)
 {
     TrustRoot(HKEY_LOCAL_MACHINE, Fixture(L"ca.der"));
-    const auto Report = [](const wchar_t* pszSigned) { // as the stand-in writes it
-        std::string report = "0 ";
-        for (const BYTE b : SignerOf(Fixture(pszSigned)).subject)
-            report += "0123456789abcdef"[b >> 4], report += "0123456789abcdef"[b & 15];
-        return report;
-    };
-    const std::string publisher = Report(L"publisher.exe");
-    ASSERT_NE(Report(L"other.exe"), publisher);
     ScratchFolder folder(L"own");
     const std::wstring strExe = folder / L"LumetUpdate.exe", strMoved = folder / L"moved.exe";
-    const struct
+    // The publisher's signer, as the stand-in reports it.
+    ASSERT_TRUE(::CopyFileW(Fixture(L"app.exe").c_str(), strExe.c_str(), FALSE));
+    ASSERT_EQ(RunAndWait(L"\"" + strExe + L"\" /verify " + Fixture(L"publisher.exe")), 0u);
+    const std::string publisher = ReadBytes(strExe + L".signer");
+    ASSERT_TRUE(publisher.starts_with("0 ") && publisher.size() > 2) << publisher;
+    // What is put at its name once the running program is moved away.
+    for (const wchar_t* pszPlaced : {L"", L"other.exe", L"app.exe"})
     {
-        const wchar_t *pszRun, *pszPlaced; // what runs; what is put at its name once it is moved away
-    } cases[] = {{L"app.exe", nullptr},
-                 {L"publisher.exe", nullptr},
-                 {L"publisher.exe", L"other.exe"},
-                 {L"publisher.exe", L"app.exe"}};
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(Utf8(c.pszRun) + " replaced by " + (c.pszPlaced ? Utf8(c.pszPlaced) : "nothing"));
+        SCOPED_TRACE(Utf8(pszPlaced));
         for (const std::wstring& strOld : {strExe, strExe + L".signer", strMoved})
             ::DeleteFileW(strOld.c_str());
-        ASSERT_TRUE(::CopyFileW(Fixture(c.pszRun).c_str(), strExe.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileW(Fixture(L"publisher.exe").c_str(), strExe.c_str(), FALSE));
         std::wstring strCommand = L"\"" + strExe + L"\" /signer";
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
@@ -282,15 +251,14 @@ TEST(OwnSignerTest, IsReadFromTheRunningImageNotFromWhatHasItsNameNow)
         ASSERT_TRUE(::CreateProcessW(strExe.c_str(), strCommand.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                                      nullptr, nullptr, &si, &pi));
         const CHandle hProcess(pi.hProcess), hThread(pi.hThread);
-        EXPECT_TRUE(!c.pszPlaced || (::MoveFileW(strExe.c_str(), strMoved.c_str()) &&
-                                     ::CopyFileW(Fixture(c.pszPlaced).c_str(), strExe.c_str(), TRUE)));
+        EXPECT_TRUE(!*pszPlaced || (::MoveFileW(strExe.c_str(), strMoved.c_str()) &&
+                                    ::CopyFileW(Fixture(pszPlaced).c_str(), strExe.c_str(), TRUE)));
         ::ResumeThread(hThread.Get());
         EXPECT_EQ(::WaitForSingleObject(hProcess.Get(), 60000), WAIT_OBJECT_0);
         // On Windows the moved image is found under its new name; Wine keeps
         // no track of the rename, and the program then trusts no signer.
         const std::string report = ReadBytes(strExe + L".signer");
-        const std::string expected = std::wstring(c.pszRun) == L"app.exe" ? "0 " : publisher;
-        EXPECT_TRUE(report == expected || (c.pszPlaced && !report.starts_with("0 "))) << report;
+        EXPECT_TRUE(report == publisher || (*pszPlaced && !report.starts_with("0 "))) << report;
     }
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <tuple>
+
 namespace
 {
 const std::wstring kMakerRoot = L"SOFTWARE\\WOW6432Node\\Vimo";
@@ -30,43 +32,34 @@ TEST(ProductDiscoveryTest, ReadsTheProductCodeAndThenItsUninstallEntryWhenEachHa
 {
     SetText(kUninstall, L"InstallLocation", L"C:\\Decoy\\");
     SetText(kUninstall, L"UninstallString", L"decoy.exe");
-    struct Case
-    {
-        std::wstring strCode, strLocation;
-        bool bCodeKept, bLocationKept;
+    // The product code, install location and quiet uninstall command stored
+    // (an empty one is passed over); whether the code and location are taken.
+    const std::tuple<std::wstring, std::wstring, bool, bool, std::wstring> cases[] = {
+        {kCode, L"D:\\Apps\\Vimo\\", true, true, L""},
+        {kCode, L"D:\\Apps\\Vimo\\", true, true, L"uninst.exe /S"},
+        {L"{8d2f4b6c-1e3a-4c5d-8b7e-6f5a4b3c2d1e}", L"d:\\Vimo", true, true, L""},
+        {kCode + L" EVILPROP=1 REBOOT=Force", L"D:\\Apps\\", false, false, L""},
+        {kCode.substr(1, 36), L"D:\\Apps\\", false, false, L""},
+        {L"{8D2F4B6C1-E3A-4C5D-8B7E-6F5A4B3C2D1E}", L"D:\\Apps\\", false, false, L""},
+        {L"{8D2F4B6C-1E3A-4C5D-8B7E-6F5A4B3C2D1G}", L"D:\\Apps\\", false, false, L""},
+        {kCode, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\", true, false, L""},
+        {kCode, L"\\\\server\\share\\Vimo\\", true, false, L""},
+        {kCode, L"Apps\\Vimo\\", true, false, L""},
+        {kCode, L"C:Apps\\Vimo\\", true, false, L""},
     };
-    const Case cases[] = {
-        {kCode, L"D:\\Apps\\Vimo\\", true, true},
-        {L"{8d2f4b6c-1e3a-4c5d-8b7e-6f5a4b3c2d1e}", L"d:\\Vimo", true, true},
-        {kCode + L" EVILPROP=1 REBOOT=Force", L"D:\\Apps\\", false, false},
-        {kCode.substr(1, 36), L"D:\\Apps\\", false, false},
-        {L"{8D2F4B6C1-E3A-4C5D-8B7E-6F5A4B3C2D1E}", L"D:\\Apps\\", false, false},
-        {L"{8D2F4B6C-1E3A-4C5D-8B7E-6F5A4B3C2D1G}", L"D:\\Apps\\", false, false},
-        {kCode, L"C:\\Apps\\Vimo\\\" TARGETDIR=\"C:\\Evil\\", true, false},
-        {kCode, L"\\\\server\\share\\Vimo\\", true, false},
-        {kCode, L"Apps\\Vimo\\", true, false},
-        {kCode, L"C:Apps\\Vimo\\", true, false},
-    };
-    for (const Case& c : cases)
+    for (const auto& [strCode, strLocation, bCodeKept, bLocationKept, strQuiet] : cases)
     {
-        SCOPED_TRACE(Utf8(c.strCode + L" " + c.strLocation));
-        SetText(kMakerKey, L"ProductCode", c.strCode);
-        SetText(kUninstall + c.strCode, L"InstallLocation", c.strLocation);
-        SetText(kUninstall + c.strCode, L"QuietUninstallString", L""); // empty: passed over
-        SetText(kUninstall + c.strCode, L"UninstallString", L"MsiExec.exe /I" + c.strCode);
-        EXPECT_EQ(GetProductCode(), c.bCodeKept ? c.strCode : L"");
-        EXPECT_EQ(GetInstallLocation(), c.bLocationKept ? c.strLocation : L"");
-        EXPECT_EQ(GetUninstallString(), c.bCodeKept ? L"MsiExec.exe /I" + c.strCode : L"");
-        ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + c.strCode).c_str());
+        SCOPED_TRACE(Utf8(strCode + L" " + strLocation + L" " + strQuiet));
+        SetText(kMakerKey, L"ProductCode", strCode);
+        SetText(kUninstall + strCode, L"InstallLocation", strLocation);
+        SetText(kUninstall + strCode, L"QuietUninstallString", strQuiet);
+        SetText(kUninstall + strCode, L"UninstallString", L"MsiExec.exe /I" + strCode);
+        EXPECT_EQ(GetProductCode(), bCodeKept ? strCode : L"");
+        EXPECT_EQ(GetInstallLocation(), bLocationKept ? strLocation : L"");
+        EXPECT_EQ(GetUninstallString(), !bCodeKept ? L"" : strQuiet.empty() ? L"MsiExec.exe /I" + strCode : strQuiet);
+        ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + strCode).c_str());
     }
 
-    // A quiet uninstall command that is not empty comes first.
-    SetText(kMakerKey, L"ProductCode", kCode);
-    SetText(kUninstall + kCode, L"QuietUninstallString", L"uninst.exe /S");
-    SetText(kUninstall + kCode, L"UninstallString", L"MsiExec.exe /I{X}");
-    EXPECT_EQ(GetUninstallString(), L"uninst.exe /S");
-
-    ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + kCode).c_str());
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kMakerRoot.c_str());
     ::SHDeleteValueW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), L"InstallLocation");
     ::SHDeleteValueW(HKEY_LOCAL_MACHINE, kUninstall.c_str(), L"UninstallString");

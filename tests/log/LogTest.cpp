@@ -48,7 +48,6 @@ TEST_F(LogTest, PathIsNamedAfterTheUtcStartBelowTheProfileWhateverTheUserSays)
     ASSERT_EQ(GetShellFolder(CSIDL_LOCAL_APPDATA), strElsewhere); // as the system now reports it
 
     EXPECT_EQ(MakeLogFilePath(), strLocal + L"\\Vimo\\VimoLumet\\Log\\Vimo_LumetUpdate20210305_070809.log");
-    EXPECT_TRUE(IsFolder(strLocal + L"\\Vimo\\VimoLumet\\Log"));
     EXPECT_FALSE(Exists(strElsewhere + L"\\Vimo"));
 }
 

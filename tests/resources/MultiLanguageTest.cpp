@@ -16,9 +16,6 @@ namespace
 const wchar_t kUpdateText[] = L"Update [APPLICATION] in progress, please wait.";
 const wchar_t kWarningText[] = L"Update not finish, please wait.";
 
-LANGID g_langId = 0x0409;
-LANGID WINAPI FakeLangId() { return g_langId; }
-
 TEST(WalkTest, FlattensByPositionNotByNameAndLoadsNothingFromNoBytes)
 {
     const struct
@@ -29,8 +26,7 @@ TEST(WalkTest, FlattensByPositionNotByNameAndLoadsNothingFromNoBytes)
         {"<R><M Value=\"131\" ID=\"X\"><Enu>t</Enu></M></R>", {L"0|131|t|Enu"}},
         {"<R><!--c--><M ID=\"A\" Value=\" +7x\"><Enu>a</Enu></M><M><Deu>b</Deu></M></R>", {L"7|A|a|Enu", L"7|A|b|Deu"}},
         {"<R><P Name=\"N\"></P><P Name=\"M\">{C}<!--x--></P></R>", {L"0|M|{C}|#text", L"0|M|x|#comment"}},
-        {"<R>\r\n\t<M ID=\"A\" Value=\"1\" Z=\"9\">\r\n\t\t<Enu>one <b>two</b></Enu>\r\n\t</M>\r\n</R>",
-         {L"1|A|one two|Enu"}},
+        {"<R><M ID=\"A\" Value=\"1\" Z=\"9\"><Enu>one <b>two</b></Enu></M></R>", {L"1|A|one two|Enu"}},
         {"<R/>", {}},
         {"", {}},
     };
@@ -108,6 +104,8 @@ std::string EveryCodeDocument()
     return xml + "</M></T>";
 }
 
+LANGID g_langId; // the system's language, as the table made next asks for it
+
 TEST(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
 {
     CComInit com;
@@ -116,7 +114,7 @@ TEST(LanguageTest, ChoosesTheFirstMatchingRowOrEnuAndAnswersWithoutFallback)
         SCOPED_TRACE(Utf8(c.code));
         g_langId = c.id;
         std::optional<SeamOverride<PfnGetSystemDefaultLangID>> language(std::in_place, g_pfnGetSystemDefaultLangID,
-                                                                        &FakeLangId);
+                                                                        [] { return g_langId; });
         CMultiLanguage table;
         language.reset(); // chosen when the table is made
         const CMessageTableScope scope(table);

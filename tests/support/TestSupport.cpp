@@ -195,6 +195,14 @@ std::string Utf8(const std::wstring& text)
     return utf8;
 }
 
+Sha256 DigestOf(const std::string& bytes)
+{
+    Sha256 digest = {};
+    CSha256 sha;
+    EXPECT_TRUE(sha.Add(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()) && sha.Finish(digest));
+    return digest;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>> ListedProducts()
 {
     HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_XML_PRODUCTS), L"BINARY");

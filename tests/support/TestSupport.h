@@ -3,6 +3,7 @@
 #include "win/Clock.h"
 #include "win/FileHandles.h"
 #include "win/Files.h" // IsFolder
+#include "win/Hash.h"
 
 #include <windows.h>
 
@@ -124,6 +125,9 @@ private:
 
 // UTF-8 of a wide text, for comparing log bytes.
 std::string Utf8(const std::wstring& text);
+
+// The SHA-256 digest of the bytes, by the program's own hashing.
+Sha256 DigestOf(const std::string& bytes);
 
 // Name and code of each release in the embedded Products document, read with
 // a pattern of the document's exact form rather than the program's parser.

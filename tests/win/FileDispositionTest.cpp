@@ -8,12 +8,6 @@
 
 namespace
 {
-OpenedEntry OpenListed(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, FolderEntry& entry)
-{
-    EXPECT_TRUE(FindEntry(hFolder, strName, entry)) << Utf8(strName);
-    return OpenEntry(hFolder, entry, access);
-}
-
 // A first deletion that fails makes DeleteEntry open the entry once more,
 // and only the entry that was listed; the read-only attribute cleared for the
 // failed deletion is put back. Wine lets any handle clear the attribute, so a
@@ -29,7 +23,8 @@ TEST(FileDispositionTest, AnEntryIsDeletedOnlyAsListed)
         EFolderChain eChain;
         const CHandle hFolder = OpenFolderChain(folder.Path(), 0, eChain);
         FolderEntry entry;
-        const OpenedEntry opened = OpenListed(hFolder.Get(), L"ro.dat", 0, entry);
+        ASSERT_TRUE(FindEntry(hFolder.Get(), L"ro.dat", entry));
+        const OpenedEntry opened = OpenEntry(hFolder.Get(), entry, 0);
         ASSERT_EQ(opened.eKind, EEntryKind::File);
         if (bSwapped)
         {
@@ -41,8 +36,7 @@ TEST(FileDispositionTest, AnEntryIsDeletedOnlyAsListed)
     }
     EXPECT_EQ(ReadBytes(folder / L"ro.dat"), "planted");
     EXPECT_EQ(ReadBytes(folder / L"aside.dat"), "listed");
-    EXPECT_EQ(::GetFileAttributesW((folder / L"aside.dat").c_str()) & FILE_ATTRIBUTE_READONLY,
-              DWORD{FILE_ATTRIBUTE_READONLY});
+    EXPECT_TRUE(::GetFileAttributesW((folder / L"aside.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
 // A move never replaces what already has the new name.
@@ -56,7 +50,8 @@ TEST(FileDispositionTest, AFileMovesIntoAnotherFolderOnlyUnderANewName)
     const CHandle hTo = OpenFolderChain(folder / L"to", 0, eChain);
     {
         FolderEntry entry;
-        const OpenedEntry opened = OpenListed(hFrom.Get(), L"a.dat", DELETE, entry);
+        ASSERT_TRUE(FindEntry(hFrom.Get(), L"a.dat", entry));
+        const OpenedEntry opened = OpenEntry(hFrom.Get(), entry, DELETE);
         EXPECT_EQ(MoveByHandle(opened.h.Get(), hTo.Get(), L"taken.dat"), DWORD{ERROR_ALREADY_EXISTS});
         EXPECT_EQ(MoveByHandle(opened.h.Get(), hTo.Get(), L"moved.dat"), DWORD{ERROR_SUCCESS});
     }

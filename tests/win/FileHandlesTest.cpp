@@ -5,16 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace
 {
 TEST(FileHandlesTest, OnlyNameSurrogatesAndReservedTagsAreLinks)
 {
-    const struct
-    {
-        DWORD dwAttributes, dwTag;
-        bool bLink;
-    } cases[] = {
+    // Attributes, reparse tag, and whether that is a link.
+    const std::tuple<DWORD, DWORD, bool> cases[] = {
         {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_MOUNT_POINT, true},
         {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK, true},
         {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0, true}, // as Wine shows a Unix link
@@ -23,8 +21,8 @@ TEST(FileHandlesTest, OnlyNameSurrogatesAndReservedTagsAreLinks)
         {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0x9000001A, false}, // a cloud placeholder
         {FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT, false},                // a tag without the attribute
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsLinkReparsePoint(c.dwAttributes, c.dwTag), c.bLink) << std::hex << c.dwAttributes << " " << c.dwTag;
+    for (const auto& [dwAttributes, dwTag, bLink] : cases)
+        EXPECT_EQ(IsLinkReparsePoint(dwAttributes, dwTag), bLink) << std::hex << dwAttributes << " " << dwTag;
 }
 
 // An entry that is a link, or that was replaced after the listing, is never
@@ -61,8 +59,7 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
     for (const auto& [pszName, vecKinds] : expected)
     {
         SCOPED_TRACE(Utf8(pszName));
-        const auto it = std::find_if(vecEntries.begin(), vecEntries.end(),
-                                     [&](const FolderEntry& entry) { return entry.strName == pszName; });
+        const auto it = std::ranges::find(vecEntries, std::wstring(pszName), &FolderEntry::strName);
         ASSERT_NE(it, vecEntries.end());
         const OpenedEntry opened = OpenEntry(hFolder.Get(), *it, DELETE);
         EXPECT_NE(std::find(vecKinds.begin(), vecKinds.end(), opened.eKind), vecKinds.end());
@@ -73,8 +70,7 @@ TEST(FileHandlesTest, AnEntryIsOpenedOnlyAsWhatTheListingShowed)
     EXPECT_EQ(ReadBytes(victim / L"precious.dat"), "victim");
 }
 
-// No level is opened through a link; only the last levels asked for are made;
-// held, no level can be renamed.
+// No level is opened through a link; only the last levels asked for are made.
 TEST(FileHandlesTest, AFolderChainIsOpenedLevelByLevel)
 {
     ScratchFolder folder(L"chain"), victim(L"chain-victim");
@@ -82,39 +78,37 @@ TEST(FileHandlesTest, AFolderChainIsOpenedLevelByLevel)
     WriteBytes(folder / L"a\\file.dat", "file");
     ASSERT_TRUE(MakeFolderLink(folder / L"link", victim.Path()));
 
+    const std::wstring strIn = folder.Path() + L"\\";
     const struct
     {
-        const wchar_t* pszPath; // below folder
+        std::wstring strPath;
         size_t nCreatable;
         EFolderChain eResult;
-        const wchar_t* pszAbsent; // below folder, what must not have been made
+        std::wstring strAbsent = {}; // what must not have been made
     } cases[] = {
-        {L"a\\b", 0, EFolderChain::Opened, nullptr},
-        {L"a\\\\b\\", 0, EFolderChain::Opened, nullptr},
-        {L"new1\\new2", 2, EFolderChain::Opened, nullptr},
-        {L"new3\\new4", 1, EFolderChain::Missing, L"new3"},
-        {L"a\\new5\\new6", 1, EFolderChain::Missing, L"a\\new5"},
-        {L"a\\file.dat\\new7", 1, EFolderChain::Missing, nullptr},
-        {L"link", 0, EFolderChain::Link, nullptr},
-        {L"link\\new8", 1, EFolderChain::Link, L"link\\new8"},
-        {L"a\\..\\new9", 2, EFolderChain::Missing, L"new9"},
-        {L"a\\.\\new9", 2, EFolderChain::Missing, L"a\\new9"},
+        {strIn + L"a\\b", 0, EFolderChain::Opened},
+        {strIn + L"a\\\\b\\", 0, EFolderChain::Opened},
+        {strIn + L"new1\\new2", 2, EFolderChain::Opened},
+        {strIn + L"new3\\new4", 1, EFolderChain::Missing, strIn + L"new3"},
+        {strIn + L"a\\new5\\new6", 1, EFolderChain::Missing, strIn + L"a\\new5"},
+        {strIn + L"a\\file.dat\\new7", 1, EFolderChain::Missing},
+        {strIn + L"link", 0, EFolderChain::Link},
+        {strIn + L"link\\new8", 1, EFolderChain::Link, strIn + L"link\\new8"},
+        {strIn + L"a\\..\\new9", 2, EFolderChain::Missing, strIn + L"new9"},
+        {strIn + L"a\\.\\new9", 2, EFolderChain::Missing, strIn + L"a\\new9"},
+        {L"lumet-tests", 0, EFolderChain::Missing},
+        {L"C:lumet-tests", 0, EFolderChain::Missing},
+        {L"\\\\localhost\\C$\\lumet-tests", 0, EFolderChain::Missing},
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(Utf8(c.pszPath));
+        SCOPED_TRACE(Utf8(c.strPath));
         EFolderChain eResult = EFolderChain::Opened;
-        const CHandle h = OpenFolderChain(folder / c.pszPath, c.nCreatable, eResult);
+        const CHandle h = OpenFolderChain(c.strPath, c.nCreatable, eResult);
         EXPECT_EQ(eResult, c.eResult);
         EXPECT_EQ(h.IsValid(), c.eResult == EFolderChain::Opened);
-        EXPECT_TRUE(c.eResult != EFolderChain::Opened || IsFolder(folder / c.pszPath));
-        EXPECT_TRUE(!c.pszAbsent || !Exists(folder / c.pszAbsent));
-    }
-    for (const wchar_t* pszPath : {L"lumet-tests", L"C:lumet-tests", L"\\\\localhost\\C$\\lumet-tests"})
-    {
-        EFolderChain eResult = EFolderChain::Opened;
-        EXPECT_FALSE(OpenFolderChain(pszPath, 0, eResult).IsValid());
-        EXPECT_EQ(eResult, EFolderChain::Missing);
+        EXPECT_TRUE(c.eResult != EFolderChain::Opened || IsFolder(c.strPath));
+        EXPECT_TRUE(c.strAbsent.empty() || !Exists(c.strAbsent));
     }
 
     // Held, no level can be renamed: the drive's root and every level but the

@@ -2,7 +2,7 @@
 
 #include "TestSupport.h"
 
-#include "win/FileCopy.h"
+#include "win/Hash.h"
 #include "win/KnownFolders.h"
 #include "win/PackageCache.h"
 #include "win/Text.h"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <tuple>
 #include <vector>
 
 namespace
@@ -20,28 +21,22 @@ namespace
 TEST(WorkFolderTest, IsNewAndTheAdministratorsAloneFromTheCacheDownToItsSubFolders)
 {
     CWorkFolder work;
+    const CCreateRecorder made;
+    CHandle hFolder;
+    std::wstring strPath;
+    for (const wchar_t* pszName : {L"Package", L"Temp", L"Package"})
+        ASSERT_EQ(work.OpenSubFolder(pszName, hFolder, strPath), 0u);
     std::vector<std::wstring> vecMade; // what was made or opened to be made, how, and for whom
-    {
-        const CCreateRecorder made;
-        for (const wchar_t* pszName : {L"Package", L"Temp", L"Package"})
-        {
-            CHandle hFolder;
-            std::wstring strPath;
-            ASSERT_EQ(work.OpenSubFolder(pszName, hFolder, strPath), 0u);
-            EXPECT_EQ(strPath, work.Path() + L"\\" + pszName);
-        }
-        for (const CreateCall& call : made.vecCalls)
-            if (call.ulDisposition != FILE_OPEN)
-                vecMade.push_back((IsBracedGuid(call.strName) ? L"{GUID}" : call.strName) +
-                                  (call.ulDisposition == FILE_CREATE ? L" new " : L" ") + call.strSddl);
-    }
+    for (const CreateCall& call : made.vecCalls)
+        if (call.ulDisposition != FILE_OPEN)
+            vecMade.push_back((IsBracedGuid(call.strName) ? L"{GUID}" : call.strName) +
+                              (call.ulDisposition == FILE_CREATE ? L" new " : L" ") + call.strSddl);
     const std::wstring strOnly = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"; // the administrators' alone
     EXPECT_EQ(vecMade, (std::vector<std::wstring>{L"LumetUpdate new " + strOnly, L"Lock " + strOnly,
                                                   L"Runs new " + strOnly, L"{GUID} new " + strOnly,
                                                   L"Package " + strOnly, L"Temp " + strOnly, L"Package " + strOnly}));
-    EXPECT_EQ(CachePath(), GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\LumetUpdate");
-    EXPECT_EQ(work.Path(), CachePath() + L"\\Runs\\" + work.Guid());
 
+    hFolder.Close();
     work.Finish(false);
     EXPECT_FALSE(Exists(work.Path()));
 }
@@ -56,7 +51,7 @@ TEST(WorkFolderTest, ACacheFolderMadeBeforeTheUpdateIsMovedAsideAndOneRunHoldsTh
     std::filesystem::remove_all(CachePath(), ec);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vimo\\LumetUpdate", L"CacheFolderId");
     WriteBytes(CachePath() + L"\\Runs\\planted.txt", "planted");
-    std::wstring strFirst, strGuid;
+    std::wstring strFirst;
     {
         CWorkFolder first;
         ASSERT_EQ(first.Create(), 0u);
@@ -71,12 +66,6 @@ TEST(WorkFolderTest, ACacheFolderMadeBeforeTheUpdateIsMovedAsideAndOneRunHoldsTh
         WriteBytes(first.Path() + L"\\kept.txt", "kept");
         first.Finish(true);
         strFirst = first.Path();
-        strGuid = first.Guid();
-    }
-    {
-        CWorkFolder resumed;
-        EXPECT_EQ(resumed.OpenExisting(strGuid), 0u);
-        EXPECT_EQ(resumed.Path(), strFirst);
     }
     // The next update takes the cache it made.
     CWorkFolder second;
@@ -93,28 +82,20 @@ TEST(WorkFolderTest, ACachedFileOpensOnlyWithTheSizeAndDigestRecordedForIt)
     const std::wstring strRelative = L"Runs\\" + work.Guid() + L"\\Package\\new.msi";
     WriteBytes(InCache(strRelative), "package");
     WriteBytes(GetShellFolder(CSIDL_COMMON_APPDATA) + L"\\x.msi", "package"); // where "Runs\\..\\..\\x.msi" leads
-    Sha256 digest = {};
-    {
-        const CHandle h(::CreateFileW(InCache(strRelative).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-        ASSERT_EQ(HashFile(h.Get(), digest), 0u);
-    }
-    const struct
-    {
-        std::wstring strRelative;
-        ULONGLONG nSize;
-        DWORD dwExpected;
-    } cases[] = {{strRelative, 7, ERROR_SUCCESS},
-                 {strRelative, 0, ERROR_SUCCESS}, // no size recorded
-                 {strRelative, 8, ERROR_INVALID_DATA},
-                 {L"Runs\\" + work.Guid() + L"\\Package\\gone.msi", 7, ERROR_FILE_NOT_FOUND},
-                 {L"Runs\\..\\..\\x.msi", 7, ERROR_FILE_NOT_FOUND}};
-    for (const auto& c : cases)
+    const Sha256 digest = DigestOf("package");
+    // The path in the cache and the size recorded, and what opening it gives.
+    const std::tuple<std::wstring, ULONGLONG, DWORD> cases[] = {
+        {strRelative, 7, ERROR_SUCCESS},
+        {strRelative, 0, ERROR_SUCCESS}, // no size recorded
+        {strRelative, 8, ERROR_INVALID_DATA},
+        {L"Runs\\" + work.Guid() + L"\\Package\\gone.msi", 7, ERROR_FILE_NOT_FOUND},
+        {L"Runs\\..\\..\\x.msi", 7, ERROR_FILE_NOT_FOUND}};
+    for (const auto& [strPath, nSize, dwExpected] : cases)
     {
         CHandle hFile;
-        EXPECT_EQ(OpenCachedFile(c.strRelative, c.nSize, digest, hFile), c.dwExpected) << Utf8(c.strRelative);
-        EXPECT_EQ(hFile.IsValid(), c.dwExpected == ERROR_SUCCESS);
-        EXPECT_TRUE(!hFile.IsValid() || ::CreateFileW(InCache(c.strRelative).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+        EXPECT_EQ(OpenCachedFile(strPath, nSize, digest, hFile), dwExpected) << Utf8(strPath);
+        EXPECT_EQ(hFile.IsValid(), dwExpected == ERROR_SUCCESS);
+        EXPECT_TRUE(!hFile.IsValid() || ::CreateFileW(InCache(strPath).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                                       OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE);
     }
 }
