@@ -160,12 +160,9 @@ std::wstring FindUnfinishedRun()
     CMyRegKey runs;
     if (runs.Open(HKEY_LOCAL_MACHINE, kRunsKey) != ERROR_SUCCESS)
         return std::wstring();
-    wchar_t szName[256];
-    for (DWORD i = 0, cchName = 256;
-         ::RegEnumKeyExW(runs.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, cchName = 256)
-        if (IsBracedGuid(std::wstring_view(szName, cchName)))
-            return std::wstring(szName, cchName);
+    for (const std::wstring& strName : runs.SubKeyNames())
+        if (IsBracedGuid(strName))
+            return strName;
     return std::wstring();
 }
 

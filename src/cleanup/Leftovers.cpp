@@ -20,7 +20,6 @@ constexpr wchar_t kCommonMakerFolder[] = L"\\Microsoft\\Windows\\Start Menu\\Pro
 constexpr wchar_t kDataFolder[] = L"\\Vimo\\VimoLumet";
 // HKEY_CURRENT_USER\Software\Vimo\Lumet, level by level.
 constexpr const wchar_t* kUserKeyLevels[] = {L"Software", L"Vimo", L"Lumet"};
-constexpr DWORD kLongestKeyName = 255;
 
 using PfnNtDeleteKey = NTSTATUS(NTAPI*)(HANDLE);
 
@@ -48,16 +47,7 @@ void DeleteKeyTree(const CMyRegKey& key)
 {
     if (!IsRegistryLink(key))
     {
-        std::vector<std::wstring> vecNames;
-        wchar_t szName[kLongestKeyName + 1];
-        for (DWORD i = 0;; ++i)
-        {
-            DWORD cchName = kLongestKeyName + 1;
-            if (::RegEnumKeyExW(key.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            vecNames.emplace_back(szName, cchName);
-        }
-        for (const std::wstring& strName : vecNames)
+        for (const std::wstring& strName : key.SubKeyNames())
         {
             CMyRegKey sub;
             if (sub.Open(key.Get(), strName.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE) == ERROR_SUCCESS)

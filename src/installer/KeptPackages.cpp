@@ -23,21 +23,6 @@ constexpr RecordValue<KeptRecord> kKeptValues[] = {{L"Path", &KeptRecord::strPat
                                                    {.pszName = L"Size", .pNumber = &KeptRecord::nSize},
                                                    {.pszName = L"SHA256", .pDigest = &KeptRecord::digest}};
 
-// The names of the keys below key.
-std::vector<std::wstring> SubKeys(const CMyRegKey& key)
-{
-    std::vector<std::wstring> vecNames;
-    wchar_t szName[256];
-    for (DWORD i = 0;; ++i)
-    {
-        DWORD cchName = 256;
-        if (::RegEnumKeyExW(key.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        vecNames.emplace_back(szName, cchName);
-    }
-    return vecNames;
-}
-
 // The run folder a path in the cache lies in: "Runs\{GUID}\..." gives {GUID}.
 std::wstring RunFolderOf(const std::wstring& strRelative)
 {
@@ -69,7 +54,7 @@ DWORD KeepPackage(const CopiedFile& installed, const std::wstring& strProductCod
         return dwResult;
     // Only now the packages kept before are forgotten: a power loss in between
     // leaves two records, never none.
-    for (const std::wstring& strCode : SubKeys(keys))
+    for (const std::wstring& strCode : keys.SubKeyNames())
         if (strCode != strProductCode)
             ::RegDeleteKeyW(keys.Get(), strCode.c_str());
     return keys.Flush();
@@ -99,7 +84,7 @@ std::vector<std::wstring> KeptRunFolders()
     CMyRegKey kept;
     if (kept.Open(HKEY_LOCAL_MACHINE, kKeptKey, 0, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return vecFolders;
-    for (const std::wstring& strCode : SubKeys(kept))
+    for (const std::wstring& strCode : kept.SubKeyNames())
     {
         // The package of a product no longer installed is kept for nothing.
         if (!IsProductInstalled(strCode))

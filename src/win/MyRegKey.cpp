@@ -79,6 +79,17 @@ DWORD CMyRegKey::DeleteValue(const wchar_t* pszName) const
 
 DWORD CMyRegKey::Flush() const { return static_cast<DWORD>(::RegFlushKey(m_hKey.Get())); }
 
+std::vector<std::wstring> CMyRegKey::SubKeyNames() const
+{
+    std::vector<std::wstring> vecNames;
+    wchar_t szName[256]; // a key's name is 255 characters at the most
+    for (DWORD i = 0, cchName = 256;
+         ::RegEnumKeyExW(m_hKey.Get(), i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, cchName = 256)
+        vecNames.emplace_back(szName, cchName);
+    return vecNames;
+}
+
 namespace
 {
 bool IsStringType(DWORD dwType) { return dwType == REG_SZ || dwType == REG_EXPAND_SZ; }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Owner of one registry key that the program opened. Results are Win32
 // error codes, ERROR_SUCCESS meaning success. A key that was opened is closed
@@ -43,6 +44,8 @@ public:
     DWORD DeleteValue(const wchar_t* pszName) const;
     // Writes the key to disk now: it survives a power loss from here on.
     DWORD Flush() const;
+    // The names of the keys right below it, as many as can be listed.
+    std::vector<std::wstring> SubKeyNames() const;
 
 private:
     CRegKeyHandle m_hKey;

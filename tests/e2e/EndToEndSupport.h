@@ -49,15 +49,9 @@ inline bool Installed(const std::wstring& strCode) { return KeyExists(HKEY_LOCAL
 
 inline std::vector<std::wstring> SubKeys(const std::wstring& strKey)
 {
-    std::vector<std::wstring> names;
     CMyRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, strKey.c_str()) != ERROR_SUCCESS)
-        return names;
-    wchar_t szName[256];
-    for (DWORD i = 0, cch = 256; ::RegEnumKeyExW(key.Get(), i, szName, &cch, nullptr, nullptr, nullptr, nullptr) == 0;
-         ++i, cch = 256)
-        names.emplace_back(szName, cch);
-    return names;
+    key.Open(HKEY_LOCAL_MACHINE, strKey.c_str());
+    return key.SubKeyNames();
 }
 
 inline void SetInstalledValue(const wchar_t* pszName, const std::wstring& value)
