@@ -17,9 +17,6 @@ constexpr wchar_t kLockName[] = L"Lock";
 // The cache folder the update made, as its file id: 8 bytes. Its place fixes
 // the volume (whose serial Wine reports as 0 to a service started early).
 constexpr wchar_t kCacheIdValue[] = L"CacheFolderId";
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
-constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 using FolderId = std::array<BYTE, 8>;
 
@@ -61,7 +58,7 @@ DWORD RecordCache(HANDLE h)
 // bAside when it is not, and was moved aside, with bMake.
 DWORD OpenTrustedCache(HANDLE hParent, const FolderEntry& entry, bool bMake, CHandle& hCache, bool& bAside)
 {
-    OpenedEntry opened = OpenEntry(hParent, entry, kFolderAccess | READ_CONTROL, kShareNoDelete);
+    OpenedEntry opened = OpenEntry(hParent, entry, kOwnFolderAccess | READ_CONTROL, kShareNoDelete);
     if (opened.eKind == EEntryKind::Folder && (IsAdministratorsOnly(opened.h.Get()) || IsRecordedCache(opened.h.Get())))
     {
         hCache = std::move(opened.h);
@@ -110,12 +107,8 @@ DWORD OpenCache(bool bMake, CHandle& hCache, std::wstring& strCache)
     }
     if (!bMake)
         return ERROR_PATH_NOT_FOUND;
-    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(false);
-    if (!pSecurity.IsValid())
-        return ERROR_INVALID_SECURITY_DESCR;
     CHandle hMade;
-    DWORD dwResult = OpenRelative(hCommon.Get(), kCacheName, kFolderAccess, kShareNoDelete, FILE_CREATE,
-                                  FILE_DIRECTORY_FILE, hMade, pSecurity.Get());
+    DWORD dwResult = MakeOwnFolder(hCommon.Get(), kCacheName, FILE_CREATE, false, hMade);
     if (dwResult == ERROR_SUCCESS)
         dwResult = RecordCache(hMade.Get());
     if (dwResult != ERROR_SUCCESS)
@@ -131,19 +124,22 @@ DWORD OpenCacheFolder(HANDLE hParent, std::wstring_view name, bool bMake, CHandl
     if (FindEntry(hParent, name, entry))
     {
         // Only to look in, it leaves others their handles on it.
-        OpenedEntry opened = bMake ? OpenEntry(hParent, entry, kFolderAccess, kShareNoDelete)
+        OpenedEntry opened = bMake ? OpenEntry(hParent, entry, kOwnFolderAccess, kShareNoDelete)
                                    : OpenEntry(hParent, entry, FILE_LIST_DIRECTORY | FILE_TRAVERSE);
         if (opened.eKind != EEntryKind::Folder)
             return ERROR_PATH_NOT_FOUND;
         hFolder = std::move(opened.h);
         return ERROR_SUCCESS;
     }
-    if (!bMake)
-        return ERROR_PATH_NOT_FOUND;
-    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(false);
+    return bMake ? MakeOwnFolder(hParent, name, FILE_CREATE, false, hFolder) : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD MakeOwnFolder(HANDLE hParent, std::wstring_view name, ULONG ulDisposition, bool bUserReads, CHandle& hFolder)
+{
+    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(bUserReads);
     if (!pSecurity.IsValid())
         return ERROR_INVALID_SECURITY_DESCR;
-    return OpenRelative(hParent, name, kFolderAccess, kShareNoDelete, FILE_CREATE, FILE_DIRECTORY_FILE, hFolder,
+    return OpenRelative(hParent, name, kOwnFolderAccess, kShareNoDelete, ulDisposition, FILE_DIRECTORY_FILE, hFolder,
                         pSecurity.Get());
 }
 

@@ -52,6 +52,17 @@ std::wstring CachePath();
 // ERROR_ACCESS_DENIED where what is there is not the update's own.
 DWORD OpenCache(bool bMake, CHandle& hCache, std::wstring& strCache);
 
+// How the update's own folders are opened: for listing, adding and deleting,
+// shared for reading and writing but never for deleting or renaming.
+constexpr ACCESS_MASK kOwnFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
+constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens the folder name inside hParent as kOwnFolderAccess gives, made with
+// ulDisposition (FILE_CREATE, or FILE_OPEN_IF) for the administrators alone;
+// with bUserReads users may read it too.
+DWORD MakeOwnFolder(HANDLE hParent, std::wstring_view name, ULONG ulDisposition, bool bUserReads, CHandle& hFolder);
+
 // Opens the folder name inside hParent, a level of the cache: with bMake for
 // listing, adding and deleting, without delete sharing, made where missing,
 // for the administrators alone; without it only for listing, shared with

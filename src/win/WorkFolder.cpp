@@ -11,24 +11,6 @@
 
 namespace
 {
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
-constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Makes pszName inside hParent with the program's own access list, or, when
-// bMayExist, opens what is there when it is a folder of that list.
-DWORD MakeFolder(HANDLE hParent, const std::wstring& strName, bool bMayExist, CHandle& hFolder)
-{
-    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(false);
-    if (!pSecurity.IsValid())
-        return ERROR_INVALID_SECURITY_DESCR;
-    return OpenRelative(hParent, strName, kFolderAccess, kShareNoDelete, bMayExist ? FILE_OPEN_IF : FILE_CREATE,
-                        FILE_DIRECTORY_FILE, hFolder, pSecurity.Get());
-}
-}
-
-namespace
-{
 // The cache's folder of runs, with the cache's lock taken in hLock.
 DWORD OpenRuns(bool bMake, CHandle& hLock, CHandle& hRuns, std::wstring& strRuns)
 {
@@ -61,7 +43,7 @@ DWORD CWorkFolder::Create()
     m_strGuid.erase(0, 1); // UniqueName's hyphen
     // FILE_CREATE fails on anything already there: what opens is what this
     // has just made.
-    m_dwCreated = MakeFolder(hRuns.Get(), m_strGuid, false, m_hFolder);
+    m_dwCreated = MakeOwnFolder(hRuns.Get(), m_strGuid, FILE_CREATE, false, m_hFolder);
     if (m_dwCreated == ERROR_SUCCESS)
         m_strPath = strRuns + L"\\" + m_strGuid;
     return m_dwCreated;
@@ -80,7 +62,7 @@ DWORD CWorkFolder::OpenExisting(const std::wstring& strGuid)
     FolderEntry entry;
     if (!FindEntry(hRuns.Get(), strGuid, entry))
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
-    OpenedEntry opened = OpenEntry(hRuns.Get(), entry, kFolderAccess, kShareNoDelete);
+    OpenedEntry opened = OpenEntry(hRuns.Get(), entry, kOwnFolderAccess, kShareNoDelete);
     if (opened.eKind != EEntryKind::Folder)
         return m_dwCreated = ERROR_PATH_NOT_FOUND;
     m_hFolder = std::move(opened.h);
@@ -95,7 +77,7 @@ DWORD CWorkFolder::OpenSubFolder(const wchar_t* pszName, CHandle& hFolder, std::
     if (dwCreated != ERROR_SUCCESS)
         return dwCreated;
     // Only this run writes in its folder: a folder of that name is one it made.
-    const DWORD dwOpened = MakeFolder(m_hFolder.Get(), pszName, true, hFolder);
+    const DWORD dwOpened = MakeOwnFolder(m_hFolder.Get(), pszName, FILE_OPEN_IF, false, hFolder);
     if (dwOpened == ERROR_SUCCESS)
         strPath = m_strPath + L"\\" + pszName;
     return dwOpened;
@@ -151,12 +133,10 @@ void CWorkFolder::Finish(bool bKeepsPackage)
 DWORD OpenOrMakeOwnFolder(HANDLE hParent, std::wstring_view name, bool bAdministratorsOnly, bool bUserReads,
                           CHandle& hFolder)
 {
-    constexpr ACCESS_MASK kAccess =
-        FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | DELETE;
     FolderEntry entry;
     if (FindEntry(hParent, name, entry))
     {
-        OpenedEntry opened = OpenEntry(hParent, entry, kAccess | READ_CONTROL, kShareNoDelete);
+        OpenedEntry opened = OpenEntry(hParent, entry, kOwnFolderAccess | READ_CONTROL, kShareNoDelete);
         if (opened.eKind == EEntryKind::Folder && (!bAdministratorsOnly || IsAdministratorsOnly(opened.h.Get())))
         {
             hFolder = std::move(opened.h);
@@ -169,9 +149,5 @@ DWORD OpenOrMakeOwnFolder(HANDLE hParent, std::wstring_view name, bool bAdminist
         if (dwMoved != ERROR_SUCCESS)
             return dwMoved;
     }
-    const CLocalMemory<PSECURITY_DESCRIPTOR> pSecurity = MakeAdministratorsOnlySecurity(bUserReads);
-    if (!pSecurity.IsValid())
-        return ERROR_INVALID_SECURITY_DESCR;
-    return OpenRelative(hParent, name, kAccess, kShareNoDelete, FILE_CREATE, FILE_DIRECTORY_FILE, hFolder,
-                        pSecurity.Get());
+    return MakeOwnFolder(hParent, name, FILE_CREATE, bUserReads, hFolder);
 }
