@@ -12,8 +12,6 @@
 
 namespace
 {
-constexpr wchar_t kRunsKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Runs"; // below kUpdaterKey
-
 std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kRunsKey) + L"\\" + strGuid; }
 
 // The plan's values under the run's key, but its phase, which the run sets

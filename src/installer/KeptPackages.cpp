@@ -7,7 +7,6 @@
 
 namespace
 {
-constexpr wchar_t kKeptKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept"; // below kUpdaterKey
 constexpr wchar_t kInstallerPackageKind[] = L"msi";
 
 // What is recorded of a kept package.

@@ -32,8 +32,11 @@
 // other folder at its name is moved aside and the cache made anew. What the
 // cache holds is trusted only by the SHA-256 its records hold.
 
-// The updater's own key under HKEY_LOCAL_MACHINE, only the administrators'.
+// The updater's own key under HKEY_LOCAL_MACHINE, only the administrators',
+// and its records there: each run's plan, each kept package.
 constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Vimo\\LumetUpdate";
+constexpr wchar_t kRunsKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Runs";
+constexpr wchar_t kKeptKey[] = L"SOFTWARE\\Vimo\\LumetUpdate\\Kept";
 
 // The cache's folder of runs, and the names in a run's folder.
 constexpr wchar_t kRunsFolder[] = L"Runs";

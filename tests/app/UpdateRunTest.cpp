@@ -138,7 +138,7 @@ const UpdateSteps kSteps = {
     .pfnLaunchApplication = [](const std::wstring& strDir) { Record(L"Launch(" + strDir + L")"); },
 };
 
-std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kUpdaterKey) + L"\\Runs\\" + strGuid; }
+std::wstring RecordKey(const std::wstring& strGuid) { return std::wstring(kRunsKey) + L"\\" + strGuid; }
 
 bool IsRecorded(const std::wstring& strGuid)
 {
