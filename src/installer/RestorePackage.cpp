@@ -30,8 +30,9 @@ bool FindRestorePackage(const std::wstring& strInstalledCode, const Signer& own,
     if (strInstalledCode.empty() || !IsProductInstalled(strInstalledCode))
         return NoRestorePackage(L"no installed release that the Windows Installer knows");
 
-    // The package kept in the cache is used where it lies, held unwritable:
-    // it is the installed product's own source.
+    // The package kept in the cache is used where it lies (it is the installed
+    // product's own source), checked while held unwritable; only the
+    // administrators can write in the cache, and the run holds it again.
     CopiedFile copy;
     CHandle hKept;
     if (OpenKeptPackage(strInstalledCode, copy, hKept) == ERROR_SUCCESS &&
