@@ -51,13 +51,12 @@ public:
     // Loads the Products document: a missing resource is not logged.
     bool LoadProductResource();
 
-    // Parses UTF-8 bytes and walks them, appending to the items.
-    // pszParseFailed is the log text for a parse failure.
-    bool LoadXmlBytes(std::string_view bytes, const wchar_t* pszParseFailed);
-
     const std::vector<XmlItem>& Items() const { return m_items; }
 
 private:
+    // Parses UTF-8 bytes and walks them, appending to the items.
+    // pszParseFailed is the log text for a parse failure.
+    bool LoadXmlBytes(std::string_view bytes, const wchar_t* pszParseFailed);
     // The positional walk: one item per child of each child of the root,
     // appended in document order. Element and attribute names play no part.
     void ParseDocument();

@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 
 #include "DocumentOverride.h"
-#include "resources/ProductList.h"
 #include "resources/resource.h"
 #include "win/Com.h"
 
@@ -15,71 +14,6 @@ namespace
 {
 const wchar_t kUpdateText[] = L"Update [APPLICATION] in progress, please wait.";
 const wchar_t kWarningText[] = L"Update not finish, please wait.";
-
-TEST(WalkTest, FlattensByPositionNotByNameAndLoadsNothingFromNoBytes)
-{
-    const struct
-    {
-        const char* xml;
-        std::vector<std::wstring> items; // value|key|text|node name
-    } cases[] = {
-        {"<R><M Value=\"131\" ID=\"X\"><Enu>t</Enu></M></R>", {L"0|131|t|Enu"}},
-        {"<R><!--c--><M ID=\"A\" Value=\" +7x\"><Enu>a</Enu></M><M><Deu>b</Deu></M></R>", {L"7|A|a|Enu", L"7|A|b|Deu"}},
-        {"<R><P Name=\"N\"></P><P Name=\"M\">{C}<!--x--></P></R>", {L"0|M|{C}|#text", L"0|M|x|#comment"}},
-        {"<R><M ID=\"A\" Value=\"1\" Z=\"9\"><Enu>one <b>two</b></Enu></M></R>", {L"1|A|one two|Enu"}},
-        {"<R/>", {}},
-        {"", {}},
-    };
-    CComInit com;
-    for (const auto& c : cases)
-    {
-        CEmbeddedXml document;
-        EXPECT_EQ(document.LoadXmlBytes(c.xml, L"Load xml failed."), *c.xml != '\0') << c.xml;
-        std::vector<std::wstring> got;
-        for (const XmlItem& i : document.Items())
-            got.push_back(std::to_wstring(i.nValue) + L"|" + i.strKey + L"|" + i.strText + L"|" + i.strNodeName);
-        EXPECT_EQ(got, c.items) << c.xml;
-    }
-}
-
-HRSRC WINAPI FindNothing(HMODULE, LPCWSTR, LPCWSTR) { return nullptr; }
-// A resource that is there but is no XML.
-HRSRC WINAPI FindDialog(HMODULE hModule, LPCWSTR, LPCWSTR)
-{
-    return ::FindResourceW(hModule, MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), RT_DIALOG);
-}
-HGLOBAL WINAPI LoadNothing(HMODULE, HRSRC) { return nullptr; }
-
-// The language loader and the product loader, when the resource is not
-// found, not loaded, or no XML.
-TEST(LoaderFailureTest, LogsTheLoadersOwnTextAndKeepsNoItems)
-{
-    const struct
-    {
-        bool bLanguage;           // the language loader, or the product loader
-        PfnFindResourceW pfnFind; // null: the real one
-        PfnLoadResource pfnLoad;  // null: the real one
-        const char* log;
-    } cases[] = {
-        {true, &FindNothing, nullptr, "Find resource failed."}, {false, &FindNothing, nullptr, ""},
-        {true, nullptr, &LoadNothing, "Lock resource failed."}, {false, nullptr, &LoadNothing, "Lock resource failed."},
-        {true, &FindDialog, nullptr, "Load xml failed.\r\n"},   {false, &FindDialog, nullptr, "Load xml failed."}};
-    CComInit com;
-    for (const auto& c : cases)
-    {
-        LogCapture log;
-        SeamOverride<PfnFindResourceW> find(g_pfnFindResourceW, c.pfnFind ? c.pfnFind : g_pfnFindResourceW);
-        SeamOverride<PfnLoadResource> load(g_pfnLoadResource, c.pfnLoad ? c.pfnLoad : g_pfnLoadResource);
-        CMultiLanguage table;
-        const CMessageTableScope scope(table);
-        if (c.bLanguage)
-            EXPECT_TRUE(!CMultiLanguage::LoadLanguageResource() &&
-                        CMultiLanguage::GetMessageText(IDS_STRING_UPDATE).empty());
-        else
-            EXPECT_TRUE(ProductList().m_vecProducts.empty());
-        EXPECT_EQ(log.Bytes(), c.log);
-    }
-}
 
 struct LanguageCase
 {
