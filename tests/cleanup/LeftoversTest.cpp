@@ -8,19 +8,55 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+
 namespace
 {
-// The common start menu's entries are found, the data folder is emptied and
-// kept, and the per-user key goes, no key beside it. A resumed run, which may
-// run as another account, deletes the key of the user whose update it is,
-// through that user's hive, never its own account's; where that hive is not
-// loaded, the key stays and the log says so.
+// Each entry is planted on a profile's desktop and in its start-menu maker
+// folder, with the name each search records it under, or nullptr.
+const struct
+{
+    const wchar_t* name;
+    bool bFolder;
+    const wchar_t *desktop, *maker;
+} kEntries[] = {
+    {L"VimoLumet.LNK", false, L"vimolumet.lnk", L"vimolumet.lnk"},
+    {L"Start VIMOLUMET Nowlnk", false, L"start vimolumet nowlnk", L"start vimolumet nowlnk"},
+    {L"Vimo Lumet.lnk", false, nullptr, nullptr},
+    {L"ab", false, nullptr, nullptr},
+    {L".VimoLumet.lnk", false, L".vimolumet.lnk", nullptr},
+    {L"VimoLumet", true, nullptr, L"vimolumet"},
+    {L"VimoLumet\\VimoLumet.lnk", false, nullptr, nullptr}, // sub-folders are not searched
+};
+
+// The shortcuts on every profile's desktop (but a profile named with a dot)
+// and the entries of the start menus' maker folders are found, and stay; the
+// data folder is emptied and kept, and the per-user key goes, no key beside
+// it. A resumed run, which may run as another account, deletes the key of the
+// user whose update it is, through that user's hive, never its own account's;
+// where that hive is not loaded, the key stays and the log says so.
 TEST(LeftoversTest, EmptiesTheDataFolderAndDeletesTheKeyOfTheUserTheRecordNames)
 {
     const std::wstring strData = L"C:\\ProgramData\\Vimo\\VimoLumet";
     const PlantedPath data{L"C:\\ProgramData\\Vimo"},
         menu{L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vimo"};
     WriteBytes(menu.strPath + L"\\VimoLumet.lnk", "planted");
+    const std::wstring strMenu = L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\";
+    const PlantedPath profile{L"C:\\users\\Lumet-Search"}, dotProfile{L"C:\\users\\.cache"};
+    std::vector<std::wstring> found = {menu.strPath + L"\\vimolumet.lnk"};
+    for (const auto& entry : kEntries)
+    {
+        for (const std::wstring& strFolder : {profile.strPath + L"\\Desktop\\", profile.strPath + strMenu + L"Vimo\\"})
+            entry.bFolder ? MakeFolders(strFolder + entry.name) : WriteBytes(strFolder + entry.name, "planted");
+        if (entry.desktop)
+            found.push_back(L"c:\\users\\lumet-search\\desktop\\" + std::wstring(entry.desktop));
+        if (entry.maker)
+            found.push_back(profile.strPath + strMenu + L"Vimo\\" + entry.maker); // the folder part as it is
+    }
+    WriteBytes(profile.strPath + strMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk", "planted");
+    found.push_back(profile.strPath + strMenu + L"Startup\\Vimo\\vimolumet tray.lnk");
+    WriteBytes(dotProfile.strPath + L"\\Desktop\\VimoLumet.lnk", "planted");
+    std::ranges::sort(found);
     const std::wstring strOwn = UserSid();
     ASSERT_FALSE(strOwn.empty());
     const struct
@@ -43,12 +79,15 @@ TEST(LeftoversTest, EmptiesTheDataFolderAndDeletesTheKeyOfTheUserTheRecordNames)
             ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, pszKey, L"Value", REG_SZ, L"x", 4), ERROR_SUCCESS);
         const LogCapture log;
         CWorkFolder work;
-        EXPECT_EQ(RemoveLeftovers(work, c.strSid), std::vector<std::wstring>{menu.strPath + L"\\vimolumet.lnk"});
+        std::vector<std::wstring> vecFound = RemoveLeftovers(work, c.strSid);
+        std::ranges::sort(vecFound);
+        EXPECT_EQ(vecFound, found);
         EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet") != ERROR_SUCCESS, c.bDeleted);
         EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);
         EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
         EXPECT_EQ(log.Bytes(), c.strLog);
     }
+    EXPECT_TRUE(Exists(profile.strPath + L"\\Desktop\\VimoLumet.LNK") && Exists(menu.strPath + L"\\VimoLumet.lnk"));
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vimo");
 }
 }
