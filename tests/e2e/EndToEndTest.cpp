@@ -3,8 +3,6 @@
 #include "EndToEndSupport.h"
 #include "installer/PackageCheck.h"
 
-#include <winver.h>
-
 #include <thread>
 #include <utility>
 
@@ -303,37 +301,6 @@ TEST(EndToEndRestore, AFailedInstallPutsBackTheInstalledReleaseThenTheKeptOne)
     EXPECT_TRUE(Exists(L"C:\\Apps\\Vimo\\VimoLumet\\NEW_RELEASE.txt"));
     EXPECT_EQ(RunLog(), kUnsigned + KeptRestore() + "Install failed (1603); restored " + Utf8(kNew) + " from " +
                             Utf8(strKept) + "\r\nRun Lumet\r\n" + kLaunchOfAppsVimo);
-}
-
-// The version that Explorer and deployment tools compare, and the manifest's
-// request for administrator rights, as the built exe carries them.
-TEST(ShippingExe, SaysWhatItIs)
-{
-    const std::wstring strExe = FromUnix(LUMET_UPDATE_EXE);
-    DWORD dwIgnored = 0;
-    std::vector<BYTE> info(::GetFileVersionInfoSizeW(strExe.c_str(), &dwIgnored));
-    ASSERT_TRUE(!info.empty() &&
-                ::GetFileVersionInfoW(strExe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-    void* pValue = nullptr;
-    UINT cbValue = 0;
-    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &pValue, &cbValue));
-    const auto& fixed = *static_cast<const VS_FIXEDFILEINFO*>(pValue);
-    for (const auto& [dwHigh, dwLow] : {std::pair{fixed.dwFileVersionMS, fixed.dwFileVersionLS},
-                                        std::pair{fixed.dwProductVersionMS, fixed.dwProductVersionLS}})
-        EXPECT_EQ(std::to_string(HIWORD(dwHigh)) + "." + std::to_string(LOWORD(dwHigh)) + "." +
-                      std::to_string(HIWORD(dwLow)) + "." + std::to_string(LOWORD(dwLow)),
-                  LUMET_VERSION);
-
-    const HMODULE hExe =
-        ::LoadLibraryExW(strExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    const HRSRC hManifest = ::FindResourceW(hExe, MAKEINTRESOURCEW(1), RT_MANIFEST);
-    ASSERT_TRUE(hExe && hManifest);
-    const std::string manifest(static_cast<const char*>(::LockResource(::LoadResource(hExe, hManifest))),
-                               ::SizeofResource(hExe, hManifest));
-    ::FreeLibrary(hExe);
-    for (const char* pszPart : {"name=\"Vimo.LumetUpdate\" version=\"" LUMET_VERSION "\"",
-                                "level=\"requireAdministrator\"", ">true</longPathAware>"})
-        EXPECT_NE(manifest.find(pszPart), std::string::npos) << pszPart;
 }
 
 // A user's process can end the desktop's shell: the application is then not
