@@ -109,11 +109,10 @@ struct PreparedPackage
 
 // The check as the update runs it, before anything is removed: the path (a
 // package that is not there makes no folder), the copy into the Package
-// folder of the run's own folder, the signer against the
-// updater's own (read meanwhile on a thread of its own, which also opens the
-// certificate stores), then, for a copy whose name ends in "msi", the Windows
-// Installer checks and the release against the installed product
-// strInstalledCode. No Windows Installer code reads the copy before its
+// folder of the run's own folder, the signer against the updater's own (read
+// meanwhile on a thread of its own, which also opens the certificate stores),
+// then, for a copy whose name ends in "msi", the Windows Installer checks and
+// the release against the installed product strInstalledCode. No Windows Installer code reads the copy before its
 // signer has been checked.
 // ERROR_SUCCESS with the package in prepared, and the run's log says what was
 // not checked ("No publisher checked: ..." from an unsigned updater,

@@ -57,6 +57,7 @@ private:
     // Parses UTF-8 bytes and walks them, appending to the items.
     // pszParseFailed is the log text for a parse failure.
     bool LoadXmlBytes(std::string_view bytes, const wchar_t* pszParseFailed);
+
     // The positional walk: one item per child of each child of the root,
     // appended in document order. Element and attribute names play no part.
     void ParseDocument();

@@ -43,20 +43,20 @@ TEST(LeftoversTest, EmptiesTheDataFolderAndDeletesTheKeyOfTheUserTheRecordNames)
     WriteBytes(menu.strPath + L"\\VimoLumet.lnk", "planted");
     const std::wstring strMenu = L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\";
     const PlantedPath profile{L"C:\\users\\Lumet-Search"}, dotProfile{L"C:\\users\\.cache"};
-    std::vector<std::wstring> found = {menu.strPath + L"\\vimolumet.lnk"};
+    std::vector<std::wstring> vecExpected = {menu.strPath + L"\\vimolumet.lnk"};
     for (const auto& entry : kEntries)
     {
         for (const std::wstring& strFolder : {profile.strPath + L"\\Desktop\\", profile.strPath + strMenu + L"Vimo\\"})
             entry.bFolder ? MakeFolders(strFolder + entry.name) : WriteBytes(strFolder + entry.name, "planted");
         if (entry.desktop)
-            found.push_back(L"c:\\users\\lumet-search\\desktop\\" + std::wstring(entry.desktop));
+            vecExpected.push_back(L"c:\\users\\lumet-search\\desktop\\" + std::wstring(entry.desktop));
         if (entry.maker)
-            found.push_back(profile.strPath + strMenu + L"Vimo\\" + entry.maker); // the folder part as it is
+            vecExpected.push_back(profile.strPath + strMenu + L"Vimo\\" + entry.maker); // the folder part as it is
     }
     WriteBytes(profile.strPath + strMenu + L"Startup\\Vimo\\VimoLumet Tray.lnk", "planted");
-    found.push_back(profile.strPath + strMenu + L"Startup\\Vimo\\vimolumet tray.lnk");
+    vecExpected.push_back(profile.strPath + strMenu + L"Startup\\Vimo\\vimolumet tray.lnk");
     WriteBytes(dotProfile.strPath + L"\\Desktop\\VimoLumet.lnk", "planted");
-    std::ranges::sort(found);
+    std::ranges::sort(vecExpected);
     const std::wstring strOwn = UserSid();
     ASSERT_FALSE(strOwn.empty());
     const struct
@@ -81,7 +81,7 @@ TEST(LeftoversTest, EmptiesTheDataFolderAndDeletesTheKeyOfTheUserTheRecordNames)
         CWorkFolder work;
         std::vector<std::wstring> vecFound = RemoveLeftovers(work, c.strSid);
         std::ranges::sort(vecFound);
-        EXPECT_EQ(vecFound, found);
+        EXPECT_EQ(vecFound, vecExpected);
         EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Lumet") != ERROR_SUCCESS, c.bDeleted);
         EXPECT_EQ(CMyRegKey().Open(HKEY_CURRENT_USER, L"Software\\Vimo\\Keep"), ERROR_SUCCESS);
         EXPECT_TRUE(IsFolder(strData) && std::filesystem::is_empty(strData)); // emptied, kept
